@@ -1,0 +1,84 @@
+// Probes of the system information group: the product-name device and two
+// commands run once at start-up.
+#include "atSystem/sysInfoProbe.h"
+
+#include "atSystem/sysInfoFrame.h"
+#include "lib/fieldCopy.h"
+#include "lib/popenGuard.h"
+#include "vmspname_ioctl.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// The first line of a command's output, as fgets gives it into 60 bytes
+// (at most 59 characters). Start-up cannot go on without the pipe.
+std::string firstLineOf(const char *command, const char *failure)
+{
+    PipeReader pipe(command);
+    if (!pipe) {
+        printf("%s", failure);
+        fflush(stdout);
+        exit(1);
+    }
+    char line[60] = {};
+    if (!fgets(line, sizeof line, pipe.get()))
+        return std::string();
+    return line;
+}
+
+} // namespace
+
+std::string parseIssueLine(const std::string &line)
+{
+    // The blank, the two escapes with a blank between them, and the newline.
+    const size_t banner = 7;
+    if (line.find("\\n \\l") == std::string::npos || line.size() < banner)
+        return std::string();
+    return line.substr(0, line.size() - banner);
+}
+
+std::string parseReleaseLine(const std::string &line)
+{
+    // The label "Release:" and its tab.
+    const size_t label = 9;
+    if (line.find("Release") == std::string::npos || line.size() < label)
+        return std::string();
+    return line.substr(label);
+}
+
+int get_moduleId()
+{
+    int fd = open("/dev/vmspname", O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        puts("cannot open vmspname!");
+        return -1;
+    }
+    char name[VMSPNAME_NAME_LEN] = {};
+    if (ioctl(fd, VMSPNAME_GET_NAME, name) != 0)
+        name[0] = '\0';
+    close(fd);
+    // The driver terminates the name; a buffer without a NUL is cut.
+    setFieldText(sysInfo.moduleId, std::string_view(name, strnlen(name, sizeof name)));
+    return 0;
+}
+
+int get_imageVersion()
+{
+    std::string version = parseIssueLine(firstLineOf("cat /etc/issue", "cannot open /etc/issue!"));
+    if (!version.empty())
+        setFieldText(sysInfo.imageVersion, version);
+    return 0;
+}
+
+int get_releaseDate()
+{
+    std::string release = parseReleaseLine(firstLineOf("lsb_release -r", "cannot run lsb_release!\n"));
+    if (!release.empty())
+        setFieldText(sysInfo.releaseDate, release);
+    return 0;
+}

@@ -1,0 +1,83 @@
+// The two shapes every MIB group is served in (scalar groups through
+// register_mib, tables through the table iterator), the diagnostics they share,
+// and the all-or-nothing SET protocol of writable scalars.
+#pragma once
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/agent/util_funcs/header_generic.h>
+
+#include <string>
+
+// Every diagnostic is preceded by the trace line naming function, file and line.
+#define VLM_TRACE() DEBUGMSGTL(("trace", "%s(): %s, %d:\n", __func__, __FILE__, __LINE__))
+#define VLM_DEBUG(token, ...)              \
+    do {                                   \
+        VLM_TRACE();                       \
+        DEBUGMSGTL((token, __VA_ARGS__));  \
+    } while (0)
+
+// The enterprise arc all objects live under.
+#define VLM_ENTERPRISE 1, 3, 6, 1, 4, 1, 42424
+
+// Registers a scalar group; a group that cannot be registered is reported and
+// left out, and the agent starts without it. 1 when registered.
+int registerScalarGroup(const char *descr, struct variable *vars, size_t varsize, size_t numvars,
+                        const oid *base, size_t baselen);
+
+#define REGISTER_SCALARS(descr, vars, vartype, base)                                          \
+    registerScalarGroup(descr, reinterpret_cast<struct variable *>(vars), sizeof(vartype),     \
+                        sizeof(vars) / sizeof(vartype), base, OID_LENGTH(base))
+
+// A table served through the table iterator: one or more INTEGER indexes,
+// columns minColumn..maxColumn, rows walked by the two iterator routines.
+struct TableRegistration {
+    const char *name;
+    Netsnmp_Node_Handler *handler;
+    const oid *tableOid;
+    size_t tableOidLen;
+    int modes;                  // HANDLER_CAN_RWRITE or HANDLER_CAN_RONLY
+    int indexCount;
+    unsigned minColumn, maxColumn;
+    Netsnmp_First_Data_Point *firstDataPoint;
+    Netsnmp_Next_Data_Point *nextDataPoint;
+    const char *initToken;      // such as "nvramObj:init"
+};
+int registerTable(const TableRegistration &table);
+
+// A value received in a SET: the integer of an INTEGER, the octets of an
+// OCTET STRING.
+struct SetValue {
+    long integer = 0;
+    std::string octets;
+};
+
+// What the SET protocol needs to know of one writable scalar.
+struct WritableScalar {
+    const char *token;          // the group's diagnostic token
+    u_char type;                // ASN_INTEGER or ASN_OCTET_STR
+    size_t maxLength;           // longest value accepted, in octets
+    int semId;                  // the group's semaphore, -1 when the record has none
+    // The group's value rule, run with the semaphore held (may be null):
+    // SNMP_ERR_NOERROR or the error to answer (normally SNMP_ERR_WRONGVALUE).
+    int (*check)(const SetValue &value);
+    SetValue (*load)();                  // current value, semaphore held
+    void (*store)(const SetValue &value);  // new value, semaphore held
+    const char *configGroup;    // subtype id of the persisted element, null when
+    const char *configKey;      // the object lives in memory only
+};
+
+// The write routine body of every writable scalar, for each SET phase:
+// RESERVE1 checks type, length and value (wrongType, wrongLength, wrongValue);
+// ACTION stores the value and writes it to the configuration file before the
+// answer goes out, restoring the old value and answering commitFailed when the
+// file cannot be written; UNDO puts back memory and file as they were before
+// the request; COMMIT and FREE end the request.
+int scalarWrite(const WritableScalar &object, int action, const u_char *var_val, u_char var_val_type,
+                size_t var_val_len);
+
+// Stores one value in the configuration file: true when it is there (or the
+// file has no element for it, which is reported), false when the file could
+// not be rewritten.
+bool persistValue(const char *group, const char *key, const std::string &text);

@@ -1,0 +1,512 @@
+// Reading and rewriting the XML configuration file with libxml2.
+#include "parseXml.h"
+
+#include "lib/dateAndTime.h"
+#include "lib/fieldCopy.h"
+#include "atSystem/sysInfoFrame.h"
+#include "monitorGroup/hwdInfoFrame.h"
+#include "monitorGroup/memoryInfoFrame.h"
+#include "monitorGroup/powerObj.h"
+#include "monitorGroup/sensors.h"
+#include "monitorGroup/storageInfoFrame.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <libgen.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/entities.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string configFilePath = "/etc/snmp/vlmSNMPsubagent.xml";
+
+namespace {
+
+struct DocFree {
+    void operator()(xmlDoc *doc) const { xmlFreeDoc(doc); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+
+struct XmlCharFree {
+    void operator()(xmlChar *p) const { xmlFree(p); }
+};
+using XmlText = std::unique_ptr<xmlChar, XmlCharFree>;
+
+// Blank text nodes are kept: a value made only of blanks must come back as it
+// was written, and the saved file keeps the layout it was installed with.
+DocPtr readDoc(const char *buf, int len)
+{
+    if (!buf || len <= 0)
+        return nullptr;
+    return DocPtr(xmlReadMemory(buf, len, nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_NOWARNING |
+                                                            XML_PARSE_NOERROR));
+}
+
+bool named(const xmlNode *node, const char *name)
+{
+    return node->type == XML_ELEMENT_NODE &&
+           xmlStrcasecmp(node->name, reinterpret_cast<const xmlChar *>(name)) == 0;
+}
+
+std::string attribute(xmlNode *node, const char *name, bool &present)
+{
+    XmlText value(xmlGetProp(node, reinterpret_cast<const xmlChar *>(name)));
+    present = value != nullptr;
+    return present ? reinterpret_cast<const char *>(value.get()) : std::string();
+}
+
+std::string content(xmlNode *node)
+{
+    XmlText text(xmlNodeGetContent(node));
+    return text ? reinterpret_cast<const char *>(text.get()) : std::string();
+}
+
+// Calls visit(child) for every child of every `details` of every `type` under
+// the root, in document order, until visit returns false.
+template <typename Visit>
+void walkDetails(xmlDoc *doc, Visit visit)
+{
+    xmlNode *root = xmlDocGetRootElement(doc);
+    if (!root)
+        return;
+    for (xmlNode *type = root->children; type; type = type->next) {
+        if (!named(type, "type"))
+            continue;
+        for (xmlNode *details = type->children; details; details = details->next) {
+            if (!named(details, "details"))
+                continue;
+            for (xmlNode *child = details->children; child; child = child->next)
+                if (!visit(child))
+                    return;
+        }
+    }
+}
+
+// Decimal text as atoi reads it, limited to the range of a 32-bit INTEGER so
+// that a huge number cannot wrap.
+long decimal(const std::string &text)
+{
+    long v = strtol(text.c_str(), nullptr, 10);
+    if (v > INT32_MAX)
+        return INT32_MAX;
+    if (v < INT32_MIN)
+        return INT32_MIN;
+    return v;
+}
+
+void applyDetail(ConfigValues &cv, const std::string &key, const std::string &text)
+{
+    static const char *const tpKeys[4] = {"tpHigh", "tpLow", "tpHighHigh", "tpLowLow"};
+    static const char *const memKeys[4] = {"memoryTh1", "memoryTh2", "memoryTh3", "memoryTh4"};
+    static const char *const siKeys[4] = {"siUsageTh1", "siUsageTh2", "siUsageTh3", "siUsageTh4"};
+
+    if (key == "sysDeviceName") {
+        cv.hasDeviceName = true;
+        cv.deviceName = text;
+    } else if (key == "sysDescr") {
+        cv.hasDescr = true;
+        cv.descr = text;
+    } else if (key == "sysFirstBootTime") {
+        cv.hasFirstBootTime = true;
+        cv.firstBootTime = text;
+    } else if (key == "sysBootCount") {
+        cv.hasBootCount = true;
+        cv.bootCount = text;
+    } else if (key.size() > 2 && (key.compare(0, 2, "vt") == 0 || key.compare(0, 2, "cr") == 0)) {
+        // Voltage and current keys belong to the group they stand in; keys
+        // before the first such group have no sensor to go to and are ignored.
+        std::vector<ThresholdConfig> &list = key[0] == 'v' ? cv.voltage : cv.current;
+        if (list.empty())
+            return;
+        ThresholdConfig &t = list.back();
+        std::string field = key.substr(2);
+        if (field == "High")
+            t.high = text;
+        else if (field == "Low")
+            t.low = text;
+        else if (field == "HighHigh")
+            t.highHigh = text;
+        else if (field == "LowLow")
+            t.lowLow = text;
+        else if (field == "State") {
+            t.hasState = true;
+            t.state = decimal(text);
+        }
+    } else if (key == "tpState") {
+        cv.hasTpState = true;
+        cv.tpState = decimal(text);
+    } else if (key == "memoryTrapState") {
+        cv.memoryTrapState = decimal(text);
+    } else if (key == "powerTrapState") {
+        cv.powerTrapState = decimal(text);
+    } else if (key == "maxTableRow") {
+        cv.maxTableRow = decimal(text);
+    } else if (key == "trapEnable") {
+        cv.hwdTrapEnable = decimal(text);
+    } else if (key == "storageTrapEnable") {
+        cv.storageTrapEnable = decimal(text);
+    } else {
+        for (int i = 0; i < 4; i++) {
+            if (key == tpKeys[i]) {
+                cv.hasTp[i] = true;
+                cv.tp[i] = text;
+            } else if (key == memKeys[i]) {
+                cv.memoryTh[i] = decimal(text);
+            } else if (key == siKeys[i]) {
+                cv.siUsageTh[i] = decimal(text);
+            }
+        }
+    }
+}
+
+writableThreshold *newThreshold(const std::string &name)
+{
+    auto *t = static_cast<writableThreshold *>(calloc(1, sizeof(writableThreshold)));
+    if (!t) {
+        printf("can not allocate memory\n");
+        exit(1);
+    }
+    setFieldText(t->name, name);
+    t->state = 2;
+    t->level = 1;
+    return t;
+}
+
+void freeThresholds(writableThreshold *head)
+{
+    while (head) {
+        writableThreshold *next = head->next;
+        free(head);
+        head = next;
+    }
+}
+
+// Builds a threshold list: the sentinel head, then one record per group.
+// A group without a state key gets notifications enabled, like the factory file.
+writableThreshold *buildThresholds(const std::vector<ThresholdConfig> &groups)
+{
+    writableThreshold *head = newThreshold("");
+    writableThreshold *tail = head;
+    for (const ThresholdConfig &g : groups) {
+        writableThreshold *t = newThreshold(g.name);
+        t->state = g.hasState ? g.state : 1;
+        setFieldText(t->high, g.high);
+        setFieldText(t->low, g.low);
+        setFieldText(t->highHigh, g.highHigh);
+        setFieldText(t->lowLow, g.lowLow);
+        tail->next = t;
+        tail = t;
+    }
+    return head;
+}
+
+void applyToRecords(const ConfigValues &cv)
+{
+    if (cv.hasDeviceName)
+        setFieldOctets(sysInfo.deviceName, cv.deviceName.data(), cv.deviceName.size());
+    if (cv.hasDescr)
+        setFieldOctets(sysInfo.descr, cv.descr.data(), cv.descr.size());
+
+    freeThresholds(Global_writableVtHead);
+    freeThresholds(Global_writableCrHead);
+    Global_writableVtHead = buildThresholds(cv.voltage);
+    Global_writableCrHead = buildThresholds(cv.current);
+
+    char *tp[4] = {Global_tpHigh, Global_tpLow, Global_tpHighHigh, Global_tpLowLow};
+    for (int i = 0; i < 4; i++)
+        if (cv.hasTp[i]) {
+            memset(tp[i], 0, sizeof Global_tpHigh);
+            memcpy(tp[i], cv.tp[i].data(), std::min(cv.tp[i].size(), sizeof Global_tpHigh - 1));
+        }
+    if (cv.hasTpState)
+        Global_tpState = static_cast<int>(cv.tpState);
+
+    memInfo &m = Global_memInfoVal;
+    m.memoryTh1 = static_cast<int32_t>(cv.memoryTh[0]);
+    m.memoryTh2 = static_cast<int32_t>(cv.memoryTh[1]);
+    m.memoryTh3 = static_cast<int32_t>(cv.memoryTh[2]);
+    m.memoryTh4 = static_cast<int32_t>(cv.memoryTh[3]);
+    m.memoryTrapState = static_cast<int32_t>(cv.memoryTrapState);
+
+    Global_pwrInfoVal.pwrTrapState = static_cast<int32_t>(cv.powerTrapState);
+
+    Global_hwdInfoVal.maxTableRow = cv.maxTableRow;
+    Global_hwdInfoVal.trapEnable = cv.hwdTrapEnable;
+
+    storageInfo &s = Global_storageInfoVal;
+    s.siUsageTh1 = static_cast<int32_t>(cv.siUsageTh[0]);
+    s.siUsageTh2 = static_cast<int32_t>(cv.siUsageTh[1]);
+    s.siUsageTh3 = static_cast<int32_t>(cv.siUsageTh[2]);
+    s.siUsageTh4 = static_cast<int32_t>(cv.siUsageTh[3]);
+    s.trapEnable = static_cast<int32_t>(cv.storageTrapEnable);
+}
+
+// Reads the whole file. An empty or unreadable file gives ReadFailed.
+ConfigWrite readFile(const std::string &path, std::string &out, const char *openError)
+{
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f) {
+        perror(openError);
+        return ConfigWrite::OpenFailed;
+    }
+    char chunk[4096];
+    size_t n;
+    out.clear();
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        out.append(chunk, n);
+    bool failed = ferror(f);
+    fclose(f);
+    if (failed || out.empty()) {
+        perror("read file error\n");
+        return ConfigWrite::ReadFailed;
+    }
+    return ConfigWrite::Saved;
+}
+
+bool writeAll(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Replaces the file at path by text through a temporary file in the same
+// directory, so that a reader (or the next start after a power cut) sees
+// either the old or the new file, never a part of one.
+bool replaceFileAtomically(const std::string &path, const std::string &text)
+{
+    // Follow a symbolic link so the link stays and its target is replaced.
+    char resolved[PATH_MAX];
+    std::string target = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+
+    std::string tmp = target + ".XXXXXX";
+    int fd = mkostemp(&tmp[0], O_CLOEXEC);
+    if (fd < 0) {
+        perror("cannot create the new configuration file");
+        return false;
+    }
+    struct stat st;
+    bool ok = true;
+    if (stat(target.c_str(), &st) == 0) {
+        ok = fchmod(fd, st.st_mode & 07777) == 0;
+        if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Only root may give the file away; the mode is what protects it.
+        }
+    }
+    ok = ok && writeAll(fd, text) && fsync(fd) == 0;
+    ok = (close(fd) == 0) && ok;
+    if (ok && rename(tmp.c_str(), target.c_str()) != 0)
+        ok = false;
+    if (!ok) {
+        perror("cannot write the configuration file");
+        unlink(tmp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    std::string dir = target;
+    int dfd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return true;
+}
+
+int legacyResult(ConfigWrite r)
+{
+    switch (r) {
+    case ConfigWrite::Saved:
+    case ConfigWrite::SavedNoMatch:
+        return 1;
+    case ConfigWrite::NotWellFormed:
+        return -1;
+    default:
+        return 0;
+    }
+}
+
+ConfigWrite writeEdits(const std::vector<ConfigEdit> &edits, const char *openError)
+{
+    std::string text;
+    ConfigWrite r = readFile(configFilePath, text, openError);
+    if (r != ConfigWrite::Saved)
+        return r;
+    std::string updated = applyConfigEdits(text.data(), static_cast<int>(text.size()), edits, r);
+    if (r == ConfigWrite::NotWellFormed)
+        return r;
+    if (!replaceFileAtomically(configFilePath, updated))
+        return ConfigWrite::SaveFailed;
+    return r;
+}
+
+std::string hexText(const unsigned char *octets, size_t n)
+{
+    std::string s;
+    char two[3];
+    for (size_t i = 0; i < n; i++) {
+        snprintf(two, sizeof two, "%02X", octets[i]);
+        s += two;
+    }
+    return s;
+}
+
+} // namespace
+
+bool isVoltageGroup(const std::string &id)
+{
+    return id == "VIN" || id == "Vin" || id == "5VSB" || id == "VBAT" || id == "VCORE" || id == "12V";
+}
+
+bool readConfigValues(const char *buf, int len, ConfigValues &out)
+{
+    DocPtr doc = readDoc(buf, len);
+    if (!doc)
+        return false;
+    out = ConfigValues();
+    walkDetails(doc.get(), [&out](xmlNode *child) {
+        bool present;
+        if (named(child, "subtype")) {
+            std::string id = attribute(child, "id", present);
+            if (isVoltageGroup(id)) {
+                out.voltage.emplace_back();
+                out.voltage.back().name = id;
+            } else if (id == "Current") {
+                out.current.emplace_back();
+                out.current.back().name = id;
+            }
+        } else if (named(child, "detail")) {
+            std::string key = attribute(child, "name", present);
+            if (present)
+                applyDetail(out, key, content(child));
+        }
+        return true;
+    });
+    return true;
+}
+
+std::string applyConfigEdits(const char *buf, int len, const std::vector<ConfigEdit> &edits,
+                             ConfigWrite &result)
+{
+    DocPtr doc = readDoc(buf, len);
+    if (!doc) {
+        result = ConfigWrite::NotWellFormed;
+        return std::string();
+    }
+    result = ConfigWrite::SavedNoMatch;
+    for (const ConfigEdit &e : edits) {
+        // The group flag is never cleared: the element changed is the first
+        // of its name after the group's subtype.
+        bool inGroup = false;
+        walkDetails(doc.get(), [&](xmlNode *child) {
+            bool present;
+            if (named(child, "subtype")) {
+                if (attribute(child, "id", present) == e.group && present)
+                    inGroup = true;
+            } else if (inGroup && named(child, "detail") &&
+                       attribute(child, "name", present) == e.key && present) {
+                // Escaped, so "&", "<" and ">" are stored as text, not markup.
+                XmlText escaped(xmlEncodeSpecialChars(
+                    doc.get(), reinterpret_cast<const xmlChar *>(e.value.c_str())));
+                xmlNodeSetContent(child, escaped.get());
+                result = ConfigWrite::Saved;
+                return false;
+            }
+            return true;
+        });
+    }
+    xmlChar *mem = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(doc.get(), &mem, &size, "UTF-8", 1);
+    std::string text = mem ? std::string(reinterpret_cast<const char *>(mem), static_cast<size_t>(size))
+                           : std::string();
+    xmlFree(mem);
+    return text;
+}
+
+ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits)
+{
+    return writeEdits(edits, "openf file error");
+}
+
+int modifyIntValue_xmlFile(const char *typeName, const char *subTypeName, long modifyValue)
+{
+    char text[24];
+    snprintf(text, sizeof text, "%ld", modifyValue);
+    return legacyResult(writeEdits({{typeName, subTypeName, text}}, "openf file error"));
+}
+
+int modifyStrValue_xmlFile(const char *typeName, const char *subTypeName, const char *modifyValue)
+{
+    return legacyResult(writeEdits({{typeName, subTypeName, modifyValue}}, "openf file error\n"));
+}
+
+BootTimes computeBootTimes(const std::string &firstBootText, time_t now)
+{
+    BootTimes bt = {};
+    dateAndTime(now, bt.bootTime);
+    bool valid = firstBootText.size() == 2 * DATE_AND_TIME_LEN &&
+                 firstBootText.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (valid) {
+        for (int i = 0; i < DATE_AND_TIME_LEN; i++)
+            bt.firstBootTime[i] =
+                static_cast<unsigned char>(strtoul(firstBootText.substr(2 * i, 2).c_str(), nullptr, 16));
+        bt.firstBootText = firstBootText;
+        bt.writeFirstBootTime = false;
+    } else {
+        memcpy(bt.firstBootTime, bt.bootTime, DATE_AND_TIME_LEN);
+        bt.firstBootText = hexText(bt.bootTime, DATE_AND_TIME_LEN);
+        bt.writeFirstBootTime = true;
+    }
+    return bt;
+}
+
+long nextBootCount(const std::string &stored)
+{
+    long count = strtol(stored.c_str(), nullptr, 10);
+    if (count < 0)
+        count = 0;
+    if (count >= INT32_MAX)
+        count = INT32_MAX - 1;   // served as a 32-bit INTEGER
+    return count + 1;
+}
+
+int parse_xml_file(const char *buf, int len)
+{
+    ConfigValues cv;
+    if (!readConfigValues(buf, len, cv))
+        return -1;
+    applyToRecords(cv);
+
+    // Boot bookkeeping: every start counts one boot; the first start after
+    // installation records the first boot time. Both go back in one write.
+    std::vector<ConfigEdit> edits;
+    BootTimes bt = computeBootTimes(cv.firstBootTime, time(nullptr));
+    memcpy(sysInfo.firstBootTime, bt.firstBootTime, sizeof sysInfo.firstBootTime);
+    memcpy(sysInfo.bootTime, bt.bootTime, sizeof sysInfo.bootTime);
+    if (cv.hasFirstBootTime && bt.writeFirstBootTime)
+        edits.push_back({"atSystem", "sysFirstBootTime", bt.firstBootText});
+    sysInfo.bootCount = nextBootCount(cv.bootCount);
+    if (cv.hasBootCount)
+        edits.push_back({"atSystem", "sysBootCount", std::to_string(sysInfo.bootCount)});
+
+    if (!edits.empty()) {
+        ConfigWrite r = writeConfigEdits(edits);
+        if (r != ConfigWrite::Saved)
+            fprintf(stderr, "the boot count could not be stored in %s\n", configFilePath.c_str());
+    }
+    return 1;
+}

@@ -1,0 +1,100 @@
+// Command line, configuration loading and group registration of the agent.
+#include "startup.h"
+
+#include "atSystem/sysInfoFrame.h"
+#include "lib/fieldCopy.h"
+#include "monitorGroup/memoryInfoFrame.h"
+#include "monitorGroup/powerObj.h"
+#include "monitorGroup/sensors.h"
+#include "parseXml.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+volatile sig_atomic_t keep_running = 0;
+mobileDev_list Global_mobileDevList = {{}, {}, {&Global_mobileDevList.list, &Global_mobileDevList.list}};
+
+void stop_server(int)
+{
+    keep_running = 0;
+}
+
+void printUsage()
+{
+    puts("\n****************************************************************");
+    puts("Please make sure the parameter is \"/dev/tty* /dev/tty* /dev/tty* /dev/tty*\".");
+    puts("The first node and the third node is base device node.");
+    puts("The second node and the  node is an operable mobile broadband device node.");
+    puts("Example:");
+    puts("/usr/local/sbin/vlm_subagent /dev/ttyACM0 /dev/ttyACM2 /dev/ttyACM7 /dev/ttyACM9");
+    puts("******************************************************************\n");
+}
+
+bool checkArguments(int argc, char **argv)
+{
+    if (argc != 1 && argc != 3 && argc != 5) {
+        printUsage();
+        return false;
+    }
+    // A cut path would name another device: refuse it instead.
+    for (int i = 1; i < argc; i++) {
+        if (strlen(argv[i]) >= sizeof(mobileDev_list::devFd)) {
+            printf("device path too long (at most %zu characters): %s\n",
+                   sizeof(mobileDev_list::devFd) - 1, argv[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+void initMobileDeviceNode(int argc, char **argv)
+{
+    INIT_LIST_HEAD(&Global_mobileDevList.list);
+    for (int i = 1; i + 1 < argc; i += 2) {
+        auto *node = static_cast<mobileDev_list *>(calloc(1, sizeof(mobileDev_list)));
+        if (!node) {
+            printf("can not allocate memory \n");
+            exit(1);
+        }
+        setFieldText(node->baseDevFd, argv[i]);
+        setFieldText(node->devFd, argv[i + 1]);
+        list_add_tail(&node->list, &Global_mobileDevList.list);
+    }
+}
+
+void init_buffer()
+{
+    FILE *f = fopen(configFilePath.c_str(), "r");
+    if (!f) {
+        perror("openf file error");
+        exit(1);
+    }
+    std::string text;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        text.append(chunk, n);
+    bool failed = ferror(f);
+    fclose(f);
+    if (failed || text.empty()) {
+        perror("read file error\n");
+        exit(1);
+    }
+    if (parse_xml_file(text.data(), static_cast<int>(text.size())) < 0) {
+        perror("parse xml failed");
+        exit(1);
+    }
+
+    // Shared state of the groups, before any thread runs.
+    Global_temperatureSeverityLevel = 1;
+    Global_memInfoVal.memoryInfoSeverityState = 1;
+    Global_pwrInfoVal.pwrState = 1;
+    Global_pwrInfoVal.pwrStateSeverity = 1;
+}
+
+void register_groups()
+{
+    init_sysInfo();
+}

@@ -1,0 +1,41 @@
+// Start-up of the agent: command line, configuration loading, registration of
+// the MIB groups, and the stop signal.
+#pragma once
+
+#include "lib/list.h"
+
+#include <csignal>
+
+// The application name the agent library knows us by: it names the agent's
+// own Net-SNMP configuration file, vlm-SNMP-subagent-demon.conf.
+#define VLM_APP_NAME "vlm-SNMP-subagent-demon"
+#define VLM_VERSION "1.01"
+#define VLM_BUILD_DATE "[03/21/2018]"
+
+// 1 while the main loop runs; cleared by stop_server.
+extern volatile sig_atomic_t keep_running;
+void stop_server(int signo);
+
+// One pair of mobile broadband tty nodes from the command line.
+struct mobileDev_list {
+    char baseDevFd[20];   // the base node
+    char devFd[20];       // the operable node
+    list_head list;
+};
+// Head of the device list; the list is empty without device arguments.
+extern mobileDev_list Global_mobileDevList;
+
+// Checks the command line: 1, 3 or 5 words (the program and 0, 2 or 4 device
+// paths), each path shorter than 20 characters. Prints the usage text (or
+// the offending path) and returns false otherwise.
+bool checkArguments(int argc, char **argv);
+void printUsage();
+void initMobileDeviceNode(int argc, char **argv);
+
+// Loads the configuration file and the trap destinations and resets the
+// groups' shared state. Ends the process (status 1) when the file is
+// missing, unreadable, empty or not well-formed.
+void init_buffer();
+
+// Registers every MIB group of the standard start-up, in its fixed order.
+void register_groups();

@@ -1,0 +1,33 @@
+// The polling threads: their loop shells and periods. What each cycle does
+// belongs to its group.
+#pragma once
+
+// Creates the semaphores, starts and detaches the polling threads, then fills
+// the system information strings and the trap server table.
+void init_module();
+// Starts the eight polling threads of the standard start-up, detached, with
+// SIGTERM and SIGINT blocked so that only the main thread sees them.
+void thread_create();
+
+void *hddInfoThread(void *arg);
+void *standardTableThread(void *arg);
+void *cpuInfoThread(void *arg);
+void *memoryInfoThread(void *arg);
+void *powerInfoThread(void *arg);
+void *hwdInfoThread(void *arg);
+void *wdtInfoThread(void *arg);
+void *storageInfoThread(void *arg);
+void *wlanInfoThread(void *arg);
+void *mobileInfoThread(void *arg);
+
+// One cycle of each polling thread, defined by its group.
+void hddInfoCycle();        // hard disk refresh; takes sem_hdd_id itself
+void standardTableCycle();  // one sensor acquisition cycle (may sleep 1 s more)
+void cpuInfoCycle();        // one CPU sample, which waits 1 s, and its store
+void memoryInfoCycle();     // reading, store and notification check
+bool powerInfoCycle();      // false once there is no power-supply device
+void hwdInfoCycle();        // waits for and handles hot-plug events
+void wdtInfoCycle();        // runs with sem_wdt_id held
+void storageInfoCycle();    // runs with sem_storage_id held
+void wlanInfoCycle();       // runs with sem_wlan_id held
+void mobileInfoCycle();     // runs with sem_mobile_id held
