@@ -28,7 +28,7 @@ check: deps all
 check-sanitize: deps
 	@[ -f build-san/CMakeCache.txt ] || cmake -S . -B build-san -DVLM_SANITIZE=ON
 	cmake --build build-san -j $(JOBS)
-	cd build-san && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure
+	cd build-san && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure
 
 # Each fuzz target runs for a few seconds on its seed corpus.
 FUZZ_SECONDS ?= 10

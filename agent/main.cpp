@@ -4,10 +4,13 @@
 #include "thread.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char **argv)
 {
+    // Messages must reach a pipe or the journal when they are written.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     if (!checkArguments(argc, argv))
         return 1;
     initMobileDeviceNode(argc, argv);

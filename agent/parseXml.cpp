@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <glob.h>
 #include <libgen.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -287,12 +288,8 @@ bool writeAll(int fd, const std::string &text)
 // Replaces the file at path by text through a temporary file in the same
 // directory, so that a reader (or the next start after a power cut) sees
 // either the old or the new file, never a part of one.
-bool replaceFileAtomically(const std::string &path, const std::string &text)
+bool replaceFileAtomically(const std::string &target, const std::string &text)
 {
-    // Follow a symbolic link so the link stays and its target is replaced.
-    char resolved[PATH_MAX];
-    std::string target = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-
     std::string tmp = target + ".XXXXXX";
     int fd = mkostemp(&tmp[0], O_CLOEXEC);
     if (fd < 0) {
@@ -326,6 +323,12 @@ bool replaceFileAtomically(const std::string &path, const std::string &text)
     return true;
 }
 
+std::string resolvedConfigPath()
+{
+    char resolved[PATH_MAX];
+    return realpath(configFilePath.c_str(), resolved) ? std::string(resolved) : configFilePath;
+}
+
 int legacyResult(ConfigWrite r)
 {
     switch (r) {
@@ -348,7 +351,8 @@ ConfigWrite writeEdits(const std::vector<ConfigEdit> &edits, const char *openErr
     std::string updated = applyConfigEdits(text.data(), static_cast<int>(text.size()), edits, r);
     if (r == ConfigWrite::NotWellFormed)
         return r;
-    if (!replaceFileAtomically(configFilePath, updated))
+    // Follow a symbolic link so the link stays and its target is replaced.
+    if (!replaceFileAtomically(resolvedConfigPath(), updated))
         return ConfigWrite::SaveFailed;
     return r;
 }
@@ -440,6 +444,17 @@ std::string applyConfigEdits(const char *buf, int len, const std::vector<ConfigE
 ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits)
 {
     return writeEdits(edits, "openf file error");
+}
+
+void removeStaleConfigTemporaries()
+{
+    // The temporaries are named after the file plus a dot and six characters.
+    std::string pattern = resolvedConfigPath() + ".??????";
+    glob_t found = {};
+    if (glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found) == 0)
+        for (size_t i = 0; i < found.gl_pathc; i++)
+            unlink(found.gl_pathv[i]);
+    globfree(&found);
 }
 
 int modifyIntValue_xmlFile(const char *typeName, const char *subTypeName, long modifyValue)

@@ -33,6 +33,10 @@ enum class ConfigWrite {
 // the new file.
 ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits);
 
+// Removes temporary files that a write interrupted by a crash or power cut
+// left beside the configuration file.
+void removeStaleConfigTemporaries();
+
 // The two write operations of the agent. 1 when the file was parsed and saved
 // (whether or not an element matched), 0 when it could not be opened, read or
 // saved, -1 when it is not well-formed.

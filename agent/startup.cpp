@@ -66,6 +66,7 @@ void initMobileDeviceNode(int argc, char **argv)
 
 void init_buffer()
 {
+    removeStaleConfigTemporaries();
     FILE *f = fopen(configFilePath.c_str(), "r");
     if (!f) {
         perror("openf file error");

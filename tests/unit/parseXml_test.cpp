@@ -243,3 +243,14 @@ TEST(BootBookkeeping, LoadingCountsTheBootAndFillsTheFirstBootTimeInTheFile)
     EXPECT_EQ(memcmp(sysInfo.firstBootTime, first, 11), 0);
     EXPECT_EQ(reread(cfg).firstBootTime, cv.firstBootTime);
 }
+
+TEST(ConfigWriteTest, TemporariesLeftByACrashAreRemovedAndOthersKept)
+{
+    TempConfig cfg(configDoc("<subtype id=\"atSystem\"/>"));
+    std::ofstream(cfg.path() + ".Ab3dE9") << "half a file";
+    std::ofstream(cfg.path() + ".bak") << "the operator's copy";
+    removeStaleConfigTemporaries();
+    EXPECT_NE(access((cfg.path() + ".Ab3dE9").c_str(), F_OK), 0);
+    EXPECT_EQ(access((cfg.path() + ".bak").c_str(), F_OK), 0);
+    EXPECT_EQ(access(cfg.path().c_str(), F_OK), 0);
+}

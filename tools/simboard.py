@@ -1,0 +1,1124 @@
+#!/usr/bin/env python3
+"""The simulated board: vlm_subagent with a real snmpd master and a real
+snmptrapd receiver, sealed off from the host.
+
+Each board lives in its own mount, IPC, network and PID namespaces, held by a
+small "holder" process that is PID 1 of the board. Inside, the holder puts
+per-board directories over /etc/snmp and /var/lib/snmp, a private /dev, stand-in
+files over system files (/etc/issue ...), and brings the loopback up. Host-side
+the board is one temporary directory, so tests read and rewrite the agent's
+files directly. When the holder ends, the kernel kills every process of the
+board and drops its mounts; the holder ends when the board is closed, when its
+creator dies (its stdin reaches EOF) or when its unshare parent is killed.
+
+Used by the integration tests (import), `make demo` (`simboard.py demo`) and
+the benchmark; `simboard.py exec CMD...` runs a command inside the demo board.
+"""
+
+import atexit
+import ctypes
+import json
+import os
+import select
+import shutil
+import signal
+import socket
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import xml.etree.ElementTree as ET
+from pathlib import Path
+from typing import Dict, List, NamedTuple, Optional, Sequence, Tuple, Union
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import snmpclient  # noqa: E402
+
+REPO = Path(__file__).resolve().parent.parent
+ENTERPRISE = "1.3.6.1.4.1.42424"
+SYSINFO = ENTERPRISE + ".100.1"
+SNMPD_SYSDESCR = "1.3.6.1.2.1.1.1.0"
+SNMPD_UPTIME = "1.3.6.1.2.1.1.3.0"
+SNMP_TRAP_OID = "1.3.6.1.6.3.1.1.4.1.0"
+
+AGENT_APP_NAME = "vlm-SNMP-subagent-demon"
+CONFIG_NAME = "vlmSNMPsubagent.xml"
+FACTORY_CONFIG = REPO / "config" / CONFIG_NAME
+
+DEFAULT_ISSUE = "Debian GNU/Linux 9 \\n \\l\n\n"
+DEFAULT_LSB_RELEASE = "Release:\t9.4\n"
+DEFAULT_PRODUCT_NAME = "VLM-7000"
+
+DEMO_PIDFILE = Path(os.environ.get("VLM_SIMBOARD_PIDFILE", "/run/vlm-simboard.pid"))
+
+# The seven lines the agent prints (with puts) for a wrong argument count.
+USAGE_TEXT = (
+    "\n" + "*" * 64 + "\n"
+    'Please make sure the parameter is "/dev/tty* /dev/tty* /dev/tty* /dev/tty*".\n'
+    "The first node and the third node is base device node.\n"
+    "The second node and the  node is an operable mobile broadband device node.\n"
+    "Example:\n"
+    "/usr/local/sbin/vlm_subagent /dev/ttyACM0 /dev/ttyACM2 /dev/ttyACM7 /dev/ttyACM9\n"
+    + "*" * 66 + "\n" + "\n"
+)
+
+
+class BoardError(Exception):
+    pass
+
+
+class _Factory:
+    def __repr__(self):
+        return "FACTORY"
+
+
+FACTORY = _Factory()  # "use the repository's factory configuration file"
+
+# ---------------------------------------------------------------------------
+# The agent's XML configuration: a <subtype id="GROUP"/> marker followed by
+# the group's <detail name="KEY">VALUE</detail> elements.
+
+
+def config_detail(text: Union[str, bytes], group: str, key: str) -> str:
+    """Value of `key` in `group`; KeyError when the file has no such detail."""
+    root = ET.fromstring(text)
+    current = None
+    for el in root.iter():
+        if el.tag == "subtype":
+            current = el.get("id")
+        elif el.tag == "detail" and current == group and el.get("name") == key:
+            return el.text or ""
+    raise KeyError("%s/%s" % (group, key))
+
+
+def config_with(text: Union[str, bytes], changes: Dict[Tuple[str, str], str]) -> str:
+    """`text` with the given (group, key) details set to new values."""
+    root = ET.fromstring(text)
+    todo = dict(changes)
+    current = None
+    for el in root.iter():
+        if el.tag == "subtype":
+            current = el.get("id")
+        elif el.tag == "detail" and (current, el.get("name")) in todo:
+            el.text = todo.pop((current, el.get("name")))
+    if todo:
+        raise KeyError("no such details: %r" % sorted(todo))
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
+
+
+def factory_config() -> str:
+    if not FACTORY_CONFIG.exists():
+        raise BoardError("factory configuration %s is missing" % FACTORY_CONFIG)
+    return FACTORY_CONFIG.read_text()
+
+
+# ---------------------------------------------------------------------------
+# Net-SNMP tool output (-On -Ox) into (type, value) pairs.
+
+_EXCEPTIONS = {
+    "No Such Object available on this agent at this OID": "noSuchObject",
+    "No Such Instance currently exists at this OID": "noSuchInstance",
+    "No more variables left in this MIB View (It is past the end of the MIB tree)": "endOfMibView",
+}
+
+
+def parse_value(text: str) -> Tuple[str, object]:
+    text = text.strip()
+    if text in _EXCEPTIONS:
+        return _EXCEPTIONS[text], None
+    if text == '""':
+        return "OCTET STRING", b""
+    kind, _, rest = text.partition(": ")
+    if kind == "Hex-STRING":
+        return "OCTET STRING", bytes.fromhex(rest)
+    if kind == "STRING":
+        if rest.startswith('"') and rest.endswith('"'):
+            rest = rest[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+        return "OCTET STRING", rest.encode()
+    if kind == "INTEGER":
+        return "INTEGER", int(rest.split("(")[-1].rstrip(")")) if "(" in rest else int(rest)
+    if kind == "Timeticks":
+        return "TimeTicks", int(rest[1:rest.index(")")])
+    if kind in ("Counter32", "Gauge32", "Counter64"):
+        return kind, int(rest)
+    if kind == "OID":
+        return "OID", rest.lstrip(".")
+    if kind == "IpAddress":
+        return "IpAddress", rest
+    if text == "NULL":
+        return "NULL", None
+    return "unknown", text
+
+
+def parse_varbind(line: str) -> snmpclient.VarBind:
+    oid, _, value = line.partition(" = ")
+    kind, val = parse_value(value)
+    return snmpclient.VarBind(oid.strip().lstrip("."), kind, val)
+
+
+class SnmpError(Exception):
+    """A Net-SNMP tool reported an error: `reason` is the error-status name
+    (wrongLength, notWritable ...), "timeout", or "failed" when unparsed."""
+
+    def __init__(self, reason: str, failed_oid: Optional[str], output: str):
+        super().__init__("%s (%s): %s" % (reason, failed_oid, output.strip()))
+        self.reason = reason
+        self.failed_oid = failed_oid
+        self.output = output
+
+
+def _tool_error(proc: subprocess.CompletedProcess) -> Optional[SnmpError]:
+    out = proc.stdout + proc.stderr
+    if "Timeout: No Response" in out:
+        return SnmpError("timeout", None, out)
+    reason = failed = None
+    for line in out.splitlines():
+        if line.startswith("Reason: "):
+            reason = line[len("Reason: "):].split(" ")[0]
+        elif line.startswith("Failed object: "):
+            failed = line[len("Failed object: "):].strip().lstrip(".")
+    if reason or proc.returncode != 0:
+        return SnmpError(reason or "failed", failed, out)
+    return None
+
+
+# ---------------------------------------------------------------------------
+# Notifications as snmptrapd logs them with the board's format lines.
+
+
+class Trap(NamedTuple):
+    version: str          # "v1" or "v2"
+    generic: int          # v1 generic trap type (6: defined by the enterprise)
+    number: int           # v1 trap number within the enterprise
+    enterprise: str       # v1 enterprise; for v2 the snmpTrapOID value
+    varbinds: List[snmpclient.VarBind]
+
+    def value(self, oid: str):
+        for vb in self.varbinds:
+            if vb.oid == oid.lstrip("."):
+                return vb.value
+        raise KeyError(oid)
+
+
+def parse_trap_line(line: str) -> Optional[Trap]:
+    fields = line.rstrip("\n").split("\t")
+    if len(fields) < 5 or fields[0] != "VLMTRAP":
+        return None
+    version = fields[1]
+    varbinds = [parse_varbind(f) for f in fields[5:] if " = " in f]
+    enterprise = fields[4].lstrip(".")
+    if version == "v2":
+        for vb in varbinds:
+            if vb.oid == SNMP_TRAP_OID:
+                enterprise = str(vb.value)
+    return Trap(version, int(fields[2] or 0), int(fields[3].lstrip(".") or 0), enterprise, varbinds)
+
+
+# ---------------------------------------------------------------------------
+# Host plumbing.
+
+_libc = ctypes.CDLL(None, use_errno=True)
+_PR_SET_PDEATHSIG = 1
+_CLONE_NEWNET = 0x40000000
+_netns_lock = threading.Lock()
+
+
+def _die_with_parent():
+    """preexec_fn: the child gets SIGKILL when the process that started it
+    dies, also when that happened between fork and this call."""
+    parent = os.getpid()
+
+    def arm():
+        _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+        if os.getppid() != parent:
+            os.kill(os.getpid(), signal.SIGKILL)
+
+    return arm
+
+
+def netns_socket(pid: int, family=socket.AF_INET, kind=socket.SOCK_DGRAM) -> socket.socket:
+    """A socket that belongs to the network namespace of process `pid`.
+
+    The calling thread enters the namespace just long enough to create the
+    socket; a socket stays in the namespace it was created in."""
+    with _netns_lock:
+        own = os.open("/proc/thread-self/ns/net", os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            target = os.open("/proc/%d/ns/net" % pid, os.O_RDONLY | os.O_CLOEXEC)
+            try:
+                if _libc.setns(target, _CLONE_NEWNET) != 0:
+                    err = ctypes.get_errno()
+                    raise OSError(err, "setns into the board: " + os.strerror(err))
+                try:
+                    return socket.socket(family, kind)
+                finally:
+                    if _libc.setns(own, _CLONE_NEWNET) != 0:
+                        # This thread would go on talking in the board's network.
+                        os.write(2, b"simboard: cannot leave the board's network namespace\n")
+                        os._exit(70)
+            finally:
+                os.close(target)
+        finally:
+            os.close(own)
+
+
+def _children(pid: int) -> List[int]:
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+            return [int(x) for x in f.read().split()]
+    except OSError:
+        return []
+
+
+def _mountpoints(pid: int) -> set:
+    with open("/proc/%d/mountinfo" % pid) as f:
+        return {line.split()[4] for line in f}
+
+
+BOARD_PREFIX = "vlm-board-"
+
+_runtimes_cache: Dict[str, List[str]] = {}
+
+
+def _sanitizer_runtimes(binary: Path) -> List[str]:
+    """AddressSanitizer insists on its runtime coming first among the loaded
+    libraries; for a sanitized agent it is preloaded ahead of the shim."""
+    key = str(binary)
+    if key not in _runtimes_cache:
+        found = []
+        try:
+            out = subprocess.run(["ldd", key], capture_output=True, text=True, timeout=10).stdout
+            for line in out.splitlines():
+                name, _, rest = line.strip().partition(" => ")
+                if name.startswith("libasan.so") and rest.startswith("/"):
+                    found.append(rest.split()[0])
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+        _runtimes_cache[key] = found
+    return _runtimes_cache[key]
+
+
+def _sweep_stale_boards():
+    """Removes the sandbox directories of boards whose creator was killed
+    before it could clean up: their holder is gone. Boards kept on purpose
+    (VLM_KEEP_BOARD) stay."""
+    for root in Path(tempfile.gettempdir()).glob(BOARD_PREFIX + "*"):
+        try:
+            info = json.loads((root / "board.json").read_text())
+            if (root / "keep").exists():
+                continue
+            try:
+                with open("/proc/%d/cmdline" % int(info["holder_pid"]), "rb") as f:
+                    if str(root).encode() in f.read():
+                        continue  # alive
+            except OSError:
+                pass
+        except (OSError, ValueError, KeyError):
+            continue  # still being set up, or not ours
+        shutil.rmtree(root, ignore_errors=True)
+
+
+# ---------------------------------------------------------------------------
+# Processes inside the board.
+
+
+class BoardProcess:
+    """A program started inside the board through nsenter. `returncode`
+    follows subprocess: the exit status, or -N when killed by signal N."""
+
+    def __init__(self, name: str, popen: subprocess.Popen, out: Path, err: Path):
+        self.name = name
+        self.popen = popen
+        self.out_path = out
+        self.err_path = err
+        self.pid = None  # host pid of the program (nsenter forks it)
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            kids = _children(popen.pid)
+            if kids:
+                self.pid = kids[0]
+                break
+            if popen.poll() is not None:
+                break
+            time.sleep(0.002)
+
+    @property
+    def returncode(self) -> Optional[int]:
+        return self.popen.poll()
+
+    def running(self) -> bool:
+        return self.popen.poll() is None
+
+    def send_signal(self, sig: int):
+        if self.pid is not None and self.popen.poll() is None:
+            try:
+                os.kill(self.pid, sig)
+            except ProcessLookupError:
+                pass
+
+    def wait(self, timeout: float) -> int:
+        return self.popen.wait(timeout)
+
+    def stop(self, sig: int = signal.SIGTERM, timeout: float = 5.0) -> int:
+        """Sends `sig`, waits for the end; SIGKILL after `timeout`."""
+        if self.popen.poll() is None:
+            self.send_signal(sig)
+            try:
+                self.popen.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.send_signal(signal.SIGKILL)
+                try:
+                    self.popen.wait(2)
+                except subprocess.TimeoutExpired:
+                    self.popen.kill()
+                    self.popen.wait(2)
+        return self.popen.returncode
+
+    def stdout(self) -> str:
+        return self.out_path.read_text(errors="replace")
+
+    def stderr(self) -> str:
+        return self.err_path.read_text(errors="replace")
+
+
+# ---------------------------------------------------------------------------
+# The board.
+
+_live_boards: List["Board"] = []
+
+
+class Board:
+    """One simulated board. Typical use:
+
+        with Board() as b:
+            b.start_trapd(); b.start_snmpd(); b.start_agent()
+            b.snmpget(SYSINFO + ".1.0")
+
+    Constructor arguments set the initial stand-ins; every one of them can be
+    changed later through the methods below (before or while the agent runs).
+    `config` is the agent's XML file content: FACTORY (the repository's file),
+    a string, or None for no file at all."""
+
+    def __init__(self, config=FACTORY, product_name: Optional[str] = DEFAULT_PRODUCT_NAME,
+                 issue: str = DEFAULT_ISSUE, lsb_release: str = DEFAULT_LSB_RELEASE,
+                 agent: Optional[str] = None, shim: Optional[str] = None,
+                 keep: bool = False):
+        self.agent_path = Path(agent or os.environ.get("VLM_SUBAGENT") or REPO / "build" / "vlm_subagent")
+        self.shim_path = Path(shim or os.environ.get("VLM_DEVSHIM") or REPO / "build" / "libvlmdevshim.so")
+        self.keep = keep or bool(os.environ.get("VLM_KEEP_BOARD"))
+        self._config = factory_config() if config is FACTORY else config
+        self._product_name = product_name
+        self._issue = issue
+        self._lsb_release = lsb_release
+        self.root: Optional[Path] = None
+        self.holder: Optional[subprocess.Popen] = None
+        self.holder_pid: Optional[int] = None
+        self.snmpd: Optional[BoardProcess] = None
+        self.trapds: Dict[str, BoardProcess] = {}
+        self.agent: Optional[BoardProcess] = None
+        self._binds: List[Tuple[str, str]] = []
+        self._closed = False
+
+    # -- layout -------------------------------------------------------------
+
+    @property
+    def etc(self) -> Path:
+        """Host directory the board sees as /etc/snmp."""
+        return self.root / "etc" / "snmp"
+
+    @property
+    def config_path(self) -> Path:
+        return self.etc / CONFIG_NAME
+
+    @property
+    def snmpd_conf(self) -> Path:
+        return self.etc / "snmpd.conf"
+
+    @property
+    def dev_dir(self) -> Path:
+        """Backing files of the shim's devices (VLM_DEV_DIR)."""
+        return self.root / "dev"
+
+    @property
+    def bin_dir(self) -> Path:
+        return self.root / "bin"
+
+    @property
+    def log_dir(self) -> Path:
+        return self.root / "log"
+
+    @property
+    def agentx_socket(self) -> str:
+        return str(self.root / "run" / "agentx.sock")
+
+    def _standin_path(self, target: str) -> Path:
+        return self.root / "files" / target.strip("/").replace("/", "__")
+
+    # -- life cycle ---------------------------------------------------------
+
+    def start(self) -> "Board":
+        """Creates the sandbox; no SNMP process runs yet."""
+        if not self.agent_path.exists():
+            raise BoardError("agent binary %s is missing (run make)" % self.agent_path)
+        _sweep_stale_boards()
+        self.root = Path(tempfile.mkdtemp(prefix=BOARD_PREFIX))
+        if self.keep:
+            (self.root / "keep").touch()
+        _live_boards.append(self)
+        for d in ("etc/snmp", "var/lib/snmp", "dev", "bin", "cmd", "files", "log", "run", "home"):
+            (self.root / d).mkdir(parents=True)
+        self._ensure_shim()
+        self._write_snmp_configs()
+        if self._config is not None:
+            self.write_config(self._config)
+        self.set_product_name(self._product_name)
+        self.add_file("/etc/issue", self._issue)
+        self.add_command("lsb_release", self._lsb_release)
+
+        layout = {
+            "binds": [[str(self.etc), "/etc/snmp"],
+                      [str(self.root / "var" / "lib" / "snmp"), "/var/lib/snmp"]] + self._binds,
+        }
+        holder_err = open(self.log_dir / "holder.err", "wb")
+        self.holder = subprocess.Popen(
+            ["unshare", "--mount", "--ipc", "--net", "--pid", "--fork", "--kill-child",
+             "--mount-proc", "--propagation", "private", "--",
+             sys.executable, str(Path(__file__).resolve()), "_holder", json.dumps(layout)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=holder_err,
+            preexec_fn=_die_with_parent(), start_new_session=True, close_fds=True)
+        holder_err.close()
+        line = b""
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and not line.endswith(b"\n"):
+            ready, _, _ = select.select([self.holder.stdout], [], [], 0.1)
+            if ready:
+                chunk = os.read(self.holder.stdout.fileno(), 256)
+                if not chunk:
+                    break
+                line += chunk
+        if line.strip() != b"ready":
+            err = (self.log_dir / "holder.err").read_text(errors="replace")
+            self.close()
+            raise BoardError("board sandbox did not come up: %r %s" % (line, err))
+        kids = _children(self.holder.pid)
+        if len(kids) != 1:
+            self.close()
+            raise BoardError("cannot find the board's holder process")
+        self.holder_pid = kids[0]
+        self._check_isolation()
+        (self.root / "board.json").write_text(json.dumps(
+            {"holder_pid": self.holder_pid, "root": str(self.root), "env": self.env()}))
+        return self
+
+    def _check_isolation(self):
+        """Refuses to go on unless the board's own directories are mounted
+        over the host's in the holder's mount namespace."""
+        points = _mountpoints(self.holder_pid)
+        for p in ("/etc/snmp", "/var/lib/snmp", "/dev", "/etc/issue"):
+            if p not in points:
+                self.close()
+                raise BoardError("board mount of %s is missing" % p)
+        if os.readlink("/proc/%d/ns/mnt" % self.holder_pid) == os.readlink("/proc/self/ns/mnt"):
+            self.close()
+            raise BoardError("board shares the host mount namespace")
+
+    def close(self):
+        """Stops everything and removes the sandbox. Safe to call twice."""
+        if self._closed:
+            return
+        self._closed = True
+        procs = ([self.agent] if self.agent else []) + list(self.trapds.values()) + \
+            ([self.snmpd] if self.snmpd else [])
+        for p in procs:
+            if p.running():
+                p.send_signal(signal.SIGTERM)
+        deadline = time.monotonic() + 3
+        for p in procs:
+            try:
+                p.popen.wait(max(0.05, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                pass
+        if self.holder is not None:
+            try:
+                self.holder.stdin.close()  # EOF: the holder ends, and the board with it
+            except OSError:
+                pass
+            try:
+                self.holder.wait(5)
+            except subprocess.TimeoutExpired:
+                self.holder.kill()
+                self.holder.wait(5)
+            self.holder.stdout.close()
+        for p in procs:
+            try:
+                p.popen.wait(5)
+            except subprocess.TimeoutExpired:
+                p.popen.kill()
+                p.popen.wait(5)
+        if self in _live_boards:
+            _live_boards.remove(self)
+        if self.root is not None and not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def _ensure_shim(self):
+        if self.shim_path.exists():
+            return
+        # Not built yet (e.g. a tree without a CMake build): build a private copy.
+        src = REPO / "tools" / "devshim.c"
+        out = self.root / "libvlmdevshim.so"
+        subprocess.run(["gcc", "-shared", "-fPIC", "-O2", "-Wall", "-Werror", "-o", str(out),
+                        str(src), "-ldl"], check=True)
+        self.shim_path = out
+
+    # -- configuration files ------------------------------------------------
+
+    def _write_snmp_configs(self):
+        sock = self.agentx_socket
+        self.snmpd_conf.write_text(
+            "# snmpd of the simulated board: AgentX master on a private socket,\n"
+            "# SNMP on loopback only, notifications to the board's snmptrapd.\n"
+            "master agentx\n"
+            "agentXSocket %s\n"
+            "agentaddress udp:127.0.0.1:161\n"
+            "rocommunity public 127.0.0.1\n"
+            "rwcommunity private 127.0.0.1\n"
+            "trapsink 127.0.0.1 public 162\n"
+            "# no log line per request: the benchmark sends thousands\n"
+            "dontLogTCPWrappersConnects yes\n" % sock)
+        # The tools and the agent read this one; the daemons run with -C and
+        # get the same settings through their own files.
+        (self.etc / "snmp.conf").write_text("mibs :\nhexOutputLength 0\n")
+        (self.etc / (AGENT_APP_NAME + ".conf")).write_text("agentXSocket %s\n" % sock)
+        (self.etc / "snmptrapd.conf").write_text(
+            "[snmp] mibs :\n"
+            "[snmp] hexOutputLength 0\n"
+            "[snmptrapd]\n"
+            "disableAuthorization yes\n"
+            "format1 VLMTRAP\\tv1\\t%w\\t%q\\t%N\\t%v\\n\n"
+            "format2 VLMTRAP\\tv2\\t%w\\t%q\\t%N\\t%v\\n\n")
+
+    def add_trapsink(self, host: str, community: str = "public", port: int = 162):
+        """Adds a trapsink line to snmpd.conf (read by snmpd and the agent at start)."""
+        with open(self.snmpd_conf, "a") as f:
+            f.write("trapsink %s %s %d\n" % (host, community, port))
+
+    def read_config(self) -> str:
+        return self.config_path.read_text()
+
+    def write_config(self, text: Union[str, bytes]):
+        data = text.encode() if isinstance(text, str) else text
+        self.config_path.write_bytes(data)
+
+    def remove_config(self):
+        self.config_path.unlink(missing_ok=True)
+
+    def config_detail(self, group: str, key: str) -> str:
+        return config_detail(self.config_path.read_bytes(), group, key)
+
+    def set_config_details(self, changes: Dict[Tuple[str, str], str]):
+        self.write_config(config_with(self.config_path.read_bytes(), changes))
+
+    # -- stand-ins ----------------------------------------------------------
+
+    def set_product_name(self, name: Optional[Union[str, bytes]]):
+        """What the /dev/vmspname driver answers; None: no such device."""
+        self.set_device("vmspname", name)
+
+    def set_device(self, name: str, content: Optional[Union[str, bytes]]):
+        path = self.dev_dir / name
+        if content is None:
+            path.unlink(missing_ok=True)
+        else:
+            path.write_bytes(content.encode() if isinstance(content, str) else content)
+
+    def add_file(self, target: str, content: Union[str, bytes]) -> Path:
+        """A board file shown over the system file `target` (which must exist
+        on the host: /etc/issue, /proc/stat ...); returns its host path."""
+        path = self._standin_path(target)
+        path.write_bytes(content.encode() if isinstance(content, str) else content)
+        self.add_bind(path, target)
+        return path
+
+    def add_tree(self, target: str) -> Path:
+        """An empty board directory shown over the system directory `target`
+        (e.g. /sys/class/hwmon); fill it through the returned host path."""
+        path = self._standin_path(target)
+        path.mkdir()
+        self.add_bind(path, target)
+        return path
+
+    def add_bind(self, source: Union[str, Path], target: str):
+        """Shows host path `source` at `target` inside the board. Before
+        start() it is mounted with the sandbox; afterwards at once."""
+        if self.holder_pid is None:
+            self._binds.append([str(source), target])
+        else:
+            self.bind(str(source), target)
+
+    def write_file(self, target: str, content: Union[str, bytes]):
+        """New content for a stand-in file, written in place (a bind mount
+        follows the inode, so the file must not be replaced)."""
+        with open(self._standin_path(target), "r+b") as f:
+            f.truncate(0)
+            f.write(content.encode() if isinstance(content, str) else content)
+
+    def set_issue(self, text: str):
+        self.write_file("/etc/issue", text)
+
+    def bind(self, source: str, target: str):
+        """Bind-mounts a host path over `target` inside the running board."""
+        self.exec(["mount", "--bind", source, target], check=True)
+
+    def add_command(self, name: str, output: Union[str, bytes], status: int = 0):
+        """A command on the board's PATH that prints `output` and exits with
+        `status`, whatever its arguments; set_command_output() changes both."""
+        self.add_script(name,
+                        "#!/bin/sh\n"
+                        "# Stand-in for %s on the simulated board.\n"
+                        "cat '%s'\n"
+                        "exit \"$(cat '%s')\"\n" % (name, self.root / "cmd" / (name + ".out"),
+                                                     self.root / "cmd" / (name + ".status")))
+        self.set_command_output(name, output, status)
+
+    def add_script(self, name: str, text: str):
+        """An executable on the board's PATH, ahead of the system's."""
+        script = self.bin_dir / name
+        script.write_text(text)
+        script.chmod(0o755)
+
+    def set_command_output(self, name: str, output: Union[str, bytes], status: int = 0):
+        (self.root / "cmd" / (name + ".out")).write_bytes(
+            output.encode() if isinstance(output, str) else output)
+        (self.root / "cmd" / (name + ".status")).write_text("%d\n" % status)
+
+    def set_lsb_release(self, output: str):
+        self.set_command_output("lsb_release", output)
+
+    # -- running things inside ----------------------------------------------
+
+    def env(self) -> Dict[str, str]:
+        """Environment of every program run inside the board."""
+        env = {
+            "PATH": "%s:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin" % self.bin_dir,
+            "HOME": str(self.root / "home"),
+            "SNMPCONFPATH": "/etc/snmp",
+            "SNMP_PERSISTENT_DIR": "/var/lib/snmp",
+            "LANG": "C",
+        }
+        for k in ("TZ", "TERM", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if k in os.environ:
+                env[k] = os.environ[k]
+        return env
+
+    def _nsenter(self, argv: Sequence[str], env: Optional[Dict[str, str]] = None) -> List[str]:
+        """The command line running argv inside the board. Variables of `env`
+        are set by env(1) inside, so that nsenter itself never runs with
+        them: a preloaded sanitizer runtime would run its leak check in
+        nsenter, whose /proc view inside the board does not show it."""
+        if self.holder_pid is None or self._closed:
+            raise BoardError("board is not running")
+        prefix = ["nsenter", "-t", str(self.holder_pid), "-m", "-i", "-n", "-p",
+                  "--wd=%s" % (self.root / "run"), "--"]
+        if env:
+            prefix += ["/usr/bin/env"] + ["%s=%s" % kv for kv in env.items()]
+        return prefix + list(argv)
+
+    def exec(self, argv: Sequence[Union[str, bytes]], timeout: float = 10, check: bool = False,
+             env: Optional[Dict[str, str]] = None, text: bool = True) -> subprocess.CompletedProcess:
+        """Runs a command inside the board and returns its result."""
+        return subprocess.run(self._nsenter(argv, env), env=self.env(), capture_output=True,
+                              timeout=timeout, check=check, text=text,
+                              errors="replace" if text else None, stdin=subprocess.DEVNULL)
+
+    def spawn(self, name: str, argv: Sequence[str], env: Optional[Dict[str, str]] = None) -> BoardProcess:
+        """Starts a long-running program inside the board; its output goes
+        to log/NAME.out and log/NAME.err."""
+        out, err = self.log_dir / (name + ".out"), self.log_dir / (name + ".err")
+        with open(out, "wb") as fo, open(err, "wb") as fe:
+            popen = subprocess.Popen(self._nsenter(argv, env), env=self.env(), stdin=subprocess.DEVNULL,
+                                     stdout=fo, stderr=fe, preexec_fn=_die_with_parent(),
+                                     start_new_session=True, close_fds=True)
+        return BoardProcess(name, popen, out, err)
+
+    def client(self, community: str = "public", timeout: float = 1.0,
+               addr=("127.0.0.1", 161)) -> snmpclient.Client:
+        """A raw SNMPv2c client talking from inside the board's network."""
+        return snmpclient.Client(netns_socket(self.holder_pid), addr, community, timeout)
+
+    # -- snmptrapd ----------------------------------------------------------
+
+    def start_trapd(self, name: str = "main", address: str = "127.0.0.1:162",
+                    timeout: float = 5) -> BoardProcess:
+        """Starts an snmptrapd receiver listening on `address`; received
+        notifications are read back with traps(name)."""
+        log = self.log_dir / ("snmptrapd-%s.log" % name)
+        log.write_bytes(b"")
+        proc = self.spawn("snmptrapd-" + name, [
+            "snmptrapd", "-f", "-Lf", str(log), "-C", "-c", "/etc/snmp/snmptrapd.conf",
+            "-On", "-Ox", address])
+        self.trapds[name] = proc
+        deadline = time.monotonic() + timeout
+        while "NET-SNMP version" not in log.read_text(errors="replace"):
+            if not proc.running() or time.monotonic() > deadline:
+                raise BoardError("snmptrapd %s did not start: %s%s" % (
+                    name, log.read_text(errors="replace"), proc.stderr()))
+            time.sleep(0.01)
+        return proc
+
+    def traps(self, name: str = "main", enterprise: Optional[str] = ENTERPRISE) -> List[Trap]:
+        """Notifications received so far by receiver `name`, oldest first;
+        with `enterprise`, only those under it (snmpd sends its own too)."""
+        log = self.log_dir / ("snmptrapd-%s.log" % name)
+        out = []
+        for line in log.read_text(errors="replace").splitlines():
+            trap = parse_trap_line(line)
+            if trap is None:
+                continue
+            if enterprise is None or trap.enterprise == enterprise or \
+                    trap.enterprise.startswith(enterprise + "."):
+                out.append(trap)
+        return out
+
+    def wait_trap(self, predicate=lambda t: True, name: str = "main", timeout: float = 5,
+                  enterprise: Optional[str] = ENTERPRISE, after: int = 0) -> Trap:
+        """The first notification (from index `after` on) matching `predicate`."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for trap in self.traps(name, enterprise)[after:]:
+                if predicate(trap):
+                    return trap
+            if time.monotonic() > deadline:
+                raise TimeoutError("no matching notification within %.1f s" % timeout)
+            time.sleep(0.02)
+
+    # -- snmpd ----------------------------------------------------------------
+
+    def start_snmpd(self, timeout: float = 5) -> BoardProcess:
+        self.snmpd = self.spawn("snmpd", [
+            "snmpd", "-f", "-Lf", str(self.log_dir / "snmpd.log"), "-C", "-c",
+            "/etc/snmp/snmpd.conf", "-I", "-smux"], env={"MIBS": ""})
+        deadline = time.monotonic() + timeout
+        with self.client(timeout=0.1) as c:
+            while True:
+                try:
+                    if not c.get(SNMPD_UPTIME).error_status:
+                        break
+                except snmpclient.SnmpTimeout:
+                    pass
+                if not self.snmpd.running() or time.monotonic() > deadline:
+                    raise BoardError("snmpd did not start:\n" + self.log_tail("snmpd.log"))
+        return self.snmpd
+
+    def stop_snmpd(self, sig: int = signal.SIGTERM) -> int:
+        return self.snmpd.stop(sig)
+
+    def restart_snmpd(self) -> BoardProcess:
+        self.stop_snmpd()
+        return self.start_snmpd()
+
+    # -- the agent --------------------------------------------------------------
+
+    def start_agent(self, args: Sequence[str] = (), wait: bool = True,
+                    timeout: float = 5) -> BoardProcess:
+        """Starts vlm_subagent with `args`; with `wait`, returns once its
+        objects answer through snmpd (raises if it exits first)."""
+        if self.agent is not None and self.agent.running():
+            raise BoardError("the agent is already running")
+        preload = _sanitizer_runtimes(self.agent_path) + [str(self.shim_path)]
+        self.agent = self.spawn("agent", [str(self.agent_path)] + list(args), env={
+            "LD_PRELOAD": " ".join(preload),
+            "VLM_DEV_DIR": str(self.dev_dir),
+        })
+        if wait:
+            self.wait_agent(timeout)
+        return self.agent
+
+    def run_agent(self, args: Sequence[str] = (), timeout: float = 5) -> BoardProcess:
+        """Starts the agent and waits for it to exit by itself (it is killed
+        after `timeout`, and the test then sees a negative returncode)."""
+        proc = self.start_agent(args, wait=False)
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            proc.stop(signal.SIGKILL)
+        return proc
+
+    def agent_answers(self, client: Optional[snmpclient.Client] = None) -> bool:
+        own = client is None
+        c = client or self.client(timeout=0.2)
+        try:
+            resp = c.get(SYSINFO + ".1.0", timeout=0.2)
+            return resp.error_status == 0 and resp.varbinds[0].type == "OCTET STRING"
+        except snmpclient.SnmpTimeout:
+            return False
+        finally:
+            if own:
+                c.close()
+
+    def wait_agent(self, timeout: float = 5) -> float:
+        """Waits until the agent's objects answer; returns the seconds waited."""
+        start = time.monotonic()
+        with self.client(timeout=0.2) as c:
+            while not self.agent_answers(c):
+                if self.agent is not None and not self.agent.running():
+                    raise BoardError("the agent exited with %s before answering:\n%s" % (
+                        self.agent.returncode, self.agent_output()))
+                if time.monotonic() - start > timeout:
+                    raise BoardError("the agent did not answer within %.1f s:\n%s" % (
+                        timeout, self.agent_output()))
+                time.sleep(0.02)
+        return time.monotonic() - start
+
+    def stop_agent(self, sig: int = signal.SIGTERM, timeout: float = 5) -> int:
+        return self.agent.stop(sig, timeout)
+
+    def kill_agent(self) -> int:
+        return self.agent.stop(signal.SIGKILL)
+
+    def restart_agent(self, args: Sequence[str] = (), timeout: float = 5) -> BoardProcess:
+        if self.agent is not None:
+            self.stop_agent()
+        return self.start_agent(args, timeout=timeout)
+
+    def agent_output(self) -> str:
+        if self.agent is None:
+            return "(agent never started)"
+        return "--- agent stdout ---\n%s--- agent stderr ---\n%s" % (
+            self.agent.stdout(), self.agent.stderr())
+
+    def start_all(self, agent_args: Sequence[str] = ()) -> "Board":
+        """snmptrapd, snmpd and the agent, in that order (the receiver first,
+        so that it sees snmpd's coldStart)."""
+        self.start_trapd()
+        self.start_snmpd()
+        self.start_agent(agent_args)
+        return self
+
+    # -- Net-SNMP tools -------------------------------------------------------
+
+    def snmp(self, tool: str, *args: Union[str, bytes], community: str = "public",
+             timeout: float = 10) -> subprocess.CompletedProcess:
+        """Runs a Net-SNMP tool against the board's snmpd, numeric OIDs and
+        octet strings in hex, one try with a one-second timeout."""
+        return self.exec([tool, "-v2c", "-c", community, "-t", "1", "-r", "0", "-On", "-Ox",
+                          "127.0.0.1"] + list(args), timeout=timeout)
+
+    def _varbinds(self, tool: str, args, community: str) -> List[snmpclient.VarBind]:
+        proc = self.snmp(tool, *args, community=community)
+        err = _tool_error(proc)
+        if err:
+            raise err
+        return [parse_varbind(line) for line in proc.stdout.splitlines() if " = " in line]
+
+    def snmpget(self, *oids: str, community: str = "public") -> List[snmpclient.VarBind]:
+        return self._varbinds("snmpget", oids, community)
+
+    def snmpgetnext(self, *oids: str, community: str = "public") -> List[snmpclient.VarBind]:
+        return self._varbinds("snmpgetnext", oids, community)
+
+    def snmpwalk(self, root: str, community: str = "public") -> List[snmpclient.VarBind]:
+        return self._varbinds("snmpwalk", [root], community)
+
+    def snmpbulkwalk(self, root: str, community: str = "public") -> List[snmpclient.VarBind]:
+        return self._varbinds("snmpbulkwalk", [root], community)
+
+    def snmpset(self, *varbinds: Tuple[str, str, Union[str, bytes]],
+                community: str = "private") -> List[snmpclient.VarBind]:
+        """varbinds: (oid, snmpset type letter, value); raises SnmpError."""
+        args: List[Union[str, bytes]] = []
+        for oid, kind, value in varbinds:
+            args += [oid, kind, value]
+        return self._varbinds("snmpset", args, community)
+
+    def get_value(self, oid: str):
+        """Value of one object (bytes for OCTET STRING, int for INTEGER)."""
+        vb = self.snmpget(oid)[0]
+        if vb.type in ("noSuchObject", "noSuchInstance", "endOfMibView"):
+            raise SnmpError(vb.type, oid, "")
+        return vb.value
+
+    # -- diagnostics ------------------------------------------------------------
+
+    def log_tail(self, name: str, lines: int = 40) -> str:
+        path = self.log_dir / name
+        if not path.exists():
+            return "(no %s)" % name
+        return "\n".join(path.read_text(errors="replace").splitlines()[-lines:])
+
+    def describe(self) -> str:
+        """Logs of the board, for a failed test's report."""
+        parts = ["board %s (holder pid %s)" % (self.root, self.holder_pid)]
+        if self.agent is not None:
+            parts.append("agent returncode: %s" % self.agent.returncode)
+            parts.append(self.agent_output())
+        parts.append("--- snmpd.log ---\n" + self.log_tail("snmpd.log"))
+        for name in self.trapds:
+            parts.append("--- snmptrapd-%s.log ---\n%s" % (name, self.log_tail("snmptrapd-%s.log" % name)))
+        return "\n".join(parts)
+
+
+@atexit.register
+def _close_live_boards():
+    for b in list(_live_boards):
+        b.close()
+
+
+# ---------------------------------------------------------------------------
+# The holder: PID 1 of a board, run by unshare inside the new namespaces.
+
+
+def _holder_main(layout_json: str) -> int:
+    layout = json.loads(layout_json)
+
+    def run(*argv):
+        subprocess.run(argv, check=True, stdin=subprocess.DEVNULL)
+
+    try:
+        # A private /dev: the board's programs cannot touch the host's nodes,
+        # and POSIX shared memory (/dev/shm) stays inside too.
+        run("mount", "-t", "tmpfs", "-o", "mode=755,nosuid,noexec", "vlm-dev", "/dev")
+        for name, major, minor in (("null", 1, 3), ("zero", 1, 5), ("full", 1, 7),
+                                   ("random", 1, 8), ("urandom", 1, 9), ("tty", 5, 0)):
+            os.mknod("/dev/" + name, 0o666 | stat.S_IFCHR, os.makedev(major, minor))
+            os.chmod("/dev/" + name, 0o666)
+        for name, target in (("fd", "/proc/self/fd"), ("stdin", "/proc/self/fd/0"),
+                             ("stdout", "/proc/self/fd/1"), ("stderr", "/proc/self/fd/2")):
+            os.symlink(target, "/dev/" + name)
+        os.mkdir("/dev/shm")
+        run("mount", "-t", "tmpfs", "-o", "mode=1777,nosuid,nodev", "vlm-shm", "/dev/shm")
+        for source, target in layout["binds"]:
+            run("mount", "--bind", source, target)
+        run("ip", "link", "set", "lo", "up")
+    except Exception as e:  # reported to the creator, which closes the board
+        sys.stderr.write("holder setup failed: %s\n" % e)
+        return 1
+
+    def reap(_signo, _frame):
+        while True:
+            try:
+                pid, _ = os.waitpid(-1, os.WNOHANG)
+            except ChildProcessError:
+                return
+            if pid == 0:
+                return
+
+    signal.signal(signal.SIGCHLD, reap)
+    os.write(1, b"ready\n")
+    # Lives as long as its creator keeps the pipe open.
+    while os.read(0, 4096):
+        pass
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# Command line.
+
+
+def _read_demo_pidfile() -> dict:
+    try:
+        info = json.loads(DEMO_PIDFILE.read_text())
+        pid = int(info["holder_pid"])
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            if b"_holder" not in f.read():
+                raise OSError("stale")
+        return info
+    except (OSError, ValueError, KeyError):
+        return {}
+
+
+def _demo() -> int:
+    if _read_demo_pidfile():
+        print("A demo board is already running (%s)." % DEMO_PIDFILE, file=sys.stderr)
+        return 1
+    stop = threading.Event()
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, lambda *_: stop.set())
+    me = Path(sys.argv[0])
+    me_cmd = str(me) if "/" in str(me) else "./" + str(me)
+
+    def step(what, detail=""):
+        print("  %-14s %s" % (what, detail), flush=True)
+
+    board = Board()
+    try:
+        print("=== vlm_subagent on the simulated board ===", flush=True)
+        board.start()
+        step("sandbox", "%s (namespaces of pid %d)" % (board.root, board.holder_pid))
+        step("/dev/vmspname", DEFAULT_PRODUCT_NAME)
+        step("/etc/issue", DEFAULT_ISSUE.splitlines()[0])
+        step("lsb_release", DEFAULT_LSB_RELEASE.rstrip("\n").replace("\t", " "))
+        board.start_trapd()
+        step("snmptrapd", "receiving on udp 127.0.0.1:162")
+        board.start_snmpd()
+        step("snmpd", "udp 127.0.0.1:161, AgentX master on %s" % board.agentx_socket)
+        board.start_agent()
+        step("vlm_subagent", "connected (%s)" % board.agent_path)
+        DEMO_PIDFILE.write_text(json.dumps({"holder_pid": board.holder_pid,
+                                            "root": str(board.root), "env": board.env()}))
+
+        cmd = ["snmpwalk", "-v2c", "-c", "public", "127.0.0.1", ENTERPRISE]
+        walk = board.exec(cmd)
+        print("\n$ " + " ".join(cmd))
+        print(walk.stdout + walk.stderr, end="")
+        print("\nThe board keeps serving until Ctrl-C. From another terminal:")
+        print("  %s exec snmpget -v2c -c public 127.0.0.1 %s.2.0" % (me_cmd, SYSINFO))
+        print("  %s exec snmpset -v2c -c private 127.0.0.1 %s.2.0 s 'my-device'" % (me_cmd, SYSINFO))
+        print("  %s exec snmpwalk -v2c -c public 127.0.0.1 %s" % (me_cmd, ENTERPRISE))
+        print("  %s exec cat /etc/snmp/%s" % (me_cmd, CONFIG_NAME))
+        print("  %s exec            (a shell inside the board)" % me_cmd)
+        print("Logs of snmpd, snmptrapd and the agent: %s" % board.log_dir, flush=True)
+        while not stop.wait(0.5):
+            if not board.agent.running():
+                print("\nvlm_subagent exited with status %s\n%s" % (
+                    board.agent.returncode, board.agent_output()), flush=True)
+                break
+    except BoardError as e:
+        print("\nThe board could not be brought up: %s" % e, file=sys.stderr)
+        return 1
+    finally:
+        try:
+            if json.loads(DEMO_PIDFILE.read_text()).get("holder_pid") == board.holder_pid:
+                DEMO_PIDFILE.unlink()
+        except (OSError, ValueError):
+            pass
+        print("\nStopping the board...", flush=True)
+        board.close()
+        print("Board stopped; the host is as it was.")
+    return 0
+
+
+def _exec(argv: List[str]) -> int:
+    info = _read_demo_pidfile()
+    if not info:
+        print("No demo board is running (start one with: make demo).", file=sys.stderr)
+        return 1
+    if not argv:
+        argv = ["/bin/sh"]
+    cmd = ["nsenter", "-t", str(info["holder_pid"]), "-m", "-i", "-n", "-p",
+           "--wd=%s" % (Path(info["root"]) / "run"), "--"] + argv
+    return subprocess.run(cmd, env=info["env"]).returncode
+
+
+def main(argv: List[str]) -> int:
+    if len(argv) >= 2 and argv[1] == "_holder":
+        return _holder_main(argv[2])
+    if len(argv) >= 2 and argv[1] == "demo":
+        return _demo()
+    if len(argv) >= 2 and argv[1] == "exec":
+        return _exec(argv[2:])
+    print("usage: %s demo | exec COMMAND [ARG...]\n"
+          "  demo   run vlm_subagent on a simulated board until Ctrl-C\n"
+          "  exec   run a command inside the running demo board" % argv[0], file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
