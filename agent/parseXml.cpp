@@ -248,28 +248,6 @@ void applyToRecords(const ConfigValues &cv)
     s.trapEnable = static_cast<int32_t>(cv.storageTrapEnable);
 }
 
-// Reads the whole file. An empty or unreadable file gives ReadFailed.
-ConfigWrite readFile(const std::string &path, std::string &out, const char *openError)
-{
-    FILE *f = fopen(path.c_str(), "r");
-    if (!f) {
-        perror(openError);
-        return ConfigWrite::OpenFailed;
-    }
-    char chunk[4096];
-    size_t n;
-    out.clear();
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        out.append(chunk, n);
-    bool failed = ferror(f);
-    fclose(f);
-    if (failed || out.empty()) {
-        perror("read file error\n");
-        return ConfigWrite::ReadFailed;
-    }
-    return ConfigWrite::Saved;
-}
-
 bool writeAll(int fd, const std::string &text)
 {
     size_t done = 0;
@@ -345,7 +323,7 @@ int legacyResult(ConfigWrite r)
 ConfigWrite writeEdits(const std::vector<ConfigEdit> &edits, const char *openError)
 {
     std::string text;
-    ConfigWrite r = readFile(configFilePath, text, openError);
+    ConfigWrite r = readConfigFile(text, openError);
     if (r != ConfigWrite::Saved)
         return r;
     std::string updated = applyConfigEdits(text.data(), static_cast<int>(text.size()), edits, r);
@@ -369,6 +347,27 @@ std::string hexText(const unsigned char *octets, size_t n)
 }
 
 } // namespace
+
+ConfigWrite readConfigFile(std::string &text, const char *openError)
+{
+    FILE *f = fopen(configFilePath.c_str(), "r");
+    if (!f) {
+        perror(openError);
+        return ConfigWrite::OpenFailed;
+    }
+    char chunk[4096];
+    size_t n;
+    text.clear();
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        text.append(chunk, n);
+    bool failed = ferror(f);
+    fclose(f);
+    if (failed || text.empty()) {
+        perror("read file error\n");
+        return ConfigWrite::ReadFailed;
+    }
+    return ConfigWrite::Saved;
+}
 
 bool isVoltageGroup(const std::string &id)
 {

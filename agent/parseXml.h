@@ -33,6 +33,10 @@ enum class ConfigWrite {
 // the new file.
 ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits);
 
+// Reads the whole file into text: Saved when it was read, OpenFailed (after
+// perror(openError)) or ReadFailed (after "read file error") otherwise.
+ConfigWrite readConfigFile(std::string &text, const char *openError = "openf file error");
+
 // Removes temporary files that a write interrupted by a crash or power cut
 // left beside the configuration file.
 void removeStaleConfigTemporaries();

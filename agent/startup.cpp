@@ -67,22 +67,9 @@ void initMobileDeviceNode(int argc, char **argv)
 void init_buffer()
 {
     removeStaleConfigTemporaries();
-    FILE *f = fopen(configFilePath.c_str(), "r");
-    if (!f) {
-        perror("openf file error");
-        exit(1);
-    }
     std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        text.append(chunk, n);
-    bool failed = ferror(f);
-    fclose(f);
-    if (failed || text.empty()) {
-        perror("read file error\n");
+    if (readConfigFile(text) != ConfigWrite::Saved)
         exit(1);
-    }
     if (parse_xml_file(text.data(), static_cast<int>(text.size())) < 0) {
         perror("parse xml failed");
         exit(1);
