@@ -1,6 +1,7 @@
 // Reading and rewriting the XML configuration file with libxml2.
 #include "parseXml.h"
 
+#include "lib/atomicFile.h"
 #include "lib/dateAndTime.h"
 #include "lib/fieldCopy.h"
 #include "atSystem/sysInfoFrame.h"
@@ -248,59 +249,6 @@ void applyToRecords(const ConfigValues &cv)
     s.trapEnable = static_cast<int32_t>(cv.storageTrapEnable);
 }
 
-bool writeAll(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file at path by text through a temporary file in the same
-// directory, so that a reader (or the next start after a power cut) sees
-// either the old or the new file, never a part of one.
-bool replaceFileAtomically(const std::string &target, const std::string &text)
-{
-    std::string tmp = target + ".XXXXXX";
-    int fd = mkostemp(&tmp[0], O_CLOEXEC);
-    if (fd < 0) {
-        perror("cannot create the new configuration file");
-        return false;
-    }
-    struct stat st;
-    bool ok = true;
-    if (stat(target.c_str(), &st) == 0) {
-        ok = fchmod(fd, st.st_mode & 07777) == 0;
-        if (fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // Only root may give the file away; the mode is what protects it.
-        }
-    }
-    ok = ok && writeAll(fd, text) && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    if (ok && rename(tmp.c_str(), target.c_str()) != 0)
-        ok = false;
-    if (!ok) {
-        perror("cannot write the configuration file");
-        unlink(tmp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    std::string dir = target;
-    int dfd = open(dirname(&dir[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-    }
-    return true;
-}
-
 std::string resolvedConfigPath()
 {
     char resolved[PATH_MAX];
@@ -330,8 +278,10 @@ ConfigWrite writeEdits(const std::vector<ConfigEdit> &edits, const char *openErr
     if (r == ConfigWrite::NotWellFormed)
         return r;
     // Follow a symbolic link so the link stays and its target is replaced.
-    if (!replaceFileAtomically(resolvedConfigPath(), updated))
+    if (!replaceFileAtomically(resolvedConfigPath(), updated)) {
+        perror("cannot write the configuration file");
         return ConfigWrite::SaveFailed;
+    }
     return r;
 }
 

@@ -1,7 +1,9 @@
 // Command line, configuration loading and group registration of the agent.
 #include "startup.h"
 
+#include "atMgmt/snmpTrapSrvTable.h"
 #include "atSystem/sysInfoFrame.h"
+#include "lib/trapList.h"
 #include "lib/fieldCopy.h"
 #include "monitorGroup/memoryInfoFrame.h"
 #include "monitorGroup/powerObj.h"
@@ -74,6 +76,7 @@ void init_buffer()
         perror("parse xml failed");
         exit(1);
     }
+    init_trap_list();
 
     // Shared state of the groups, before any thread runs.
     Global_temperatureSeverityLevel = 1;
@@ -85,4 +88,6 @@ void init_buffer()
 void register_groups()
 {
     init_sysInfo();
+    init_trapSrvInfo();
+    init_snmpTrapSrv();
 }

@@ -1,7 +1,9 @@
 // Loop shells of the polling threads and their start.
 #include "thread.h"
 
+#include "atMgmt/trapInfoProbe.h"
 #include "atSystem/sysInfoFrame.h"
+#include "lib/trapList.h"
 #include "semaphore.h"
 
 #include <csignal>
@@ -165,6 +167,8 @@ void init_module()
         fprintf(stderr, "cannot create the agent's semaphores\n");
         exit(1);
     }
+    init_notification_queue();
     thread_create();
     init_atSystem();
+    init_atMgmt();
 }

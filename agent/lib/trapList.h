@@ -1,0 +1,94 @@
+// Trap destinations (the "trapsink" lines of the master agent's snmpd.conf)
+// and the sending of the agent's notifications.
+//
+// Polling threads never call the agent library: a group's sender builds the
+// varbind list and queues it; the main thread, woken through a pipe that the
+// library's select loop watches, sends queued notifications in order.
+#pragma once
+
+#include "lib/list.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <string>
+#include <vector>
+
+// Where the master agent's configuration lives; the unit tests point it elsewhere.
+extern std::string snmpdConfPath;
+
+struct trapInfo {
+    char trapIp[20];              // destination host, NUL-terminated (cut to 19)
+    char trapPort[10];            // UDP port, decimal text
+    char trapAuthentication[10];  // always "enable"
+    char trapCommunity[10];       // community (cut to 9)
+    char trapVersion[10];         // always "v1"
+    long trapIndex;               // 1-based position among the destination lines
+    long fixedIP;                 // 1 as read from the file; 0 once changed over SNMP
+    list_head list;
+};
+
+// Destinations in file order; guarded by sem_trap_id once threads run.
+extern list_head Global_trapList;
+extern int Global_trapNumber;   // number of destinations
+extern int trapBaseAddr;        // 1-based line of the first "trapsink" line, 0 without one
+
+// One destination line as the parser finds it.
+struct TrapSinkLine {
+    int lineNumber;               // 1-based line of snmpd.conf
+    std::string host, community, port;
+};
+// Every line holding "trapsink" (a commented one too), in file order, with
+// its first word skipped and the next three taken as host, community, port.
+// Only the first 99 characters of a line are examined.
+std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf);
+
+// Builds the destination list from snmpd.conf; a missing file gives an empty
+// list. Always 0.
+int init_trap_list();
+
+// snmpTrapOID.0, the first varbind of every notification.
+extern const oid snmptrap_oid[];
+extern const size_t snmptrap_oid_len;
+
+// Owns a varbind list; frees it unless released.
+class VarbindList {
+public:
+    VarbindList() = default;
+    ~VarbindList() { snmp_free_varbind(head_); }
+    VarbindList(const VarbindList &) = delete;
+    VarbindList &operator=(const VarbindList &) = delete;
+
+    netsnmp_variable_list **ptr() { return &head_; }
+    netsnmp_variable_list *get() const { return head_; }
+    netsnmp_variable_list *release()
+    {
+        netsnmp_variable_list *h = head_;
+        head_ = nullptr;
+        return h;
+    }
+    // Appends snmpTrapOID.0 = 1.3.6.1.4.1.42424.200.10.0.number.
+    void addNotificationOid(unsigned number);
+    void addInteger(const oid *name, size_t len, long value);
+    void addOctets(const oid *name, size_t len, const void *data, size_t size);
+
+private:
+    netsnmp_variable_list *head_ = nullptr;
+};
+
+// Hands a complete notification to the main thread; safe on any thread and
+// never waits on the network.
+void queueNotification(VarbindList &vars);
+
+// Main thread: sends (through deliver) and frees every queued notification,
+// oldest first.
+void deliverQueuedNotifications(void (*deliver)(netsnmp_variable_list *));
+
+// Main thread: sets up the queue's wake-up pipe in the library's select loop.
+// Called once at start-up, before the polling threads start.
+void init_notification_queue();
+
+// Main thread: sends one notification by the common procedure: a direct
+// SNMPv1 session to every destination whose address was changed over SNMP,
+// send_v2trap (which also hands it to the master agent), sessions closed.
+void deliverNotification(netsnmp_variable_list *vars);

@@ -1,0 +1,112 @@
+"""The trap server table (1.3.6.1.4.1.42424.100.2.1): the trapsink lines of
+the master's snmpd.conf over SNMP, and the change of a receiver's address."""
+
+import pytest
+
+from simboard import ENTERPRISE, SnmpError
+
+COUNT = ENTERPRISE + ".100.2.1.1.0"
+TABLE = ENTERPRISE + ".100.2.1.2"
+
+
+def column(col, row):
+    return "%s.1.%d.%d" % (TABLE, col, row)
+
+
+def trapsink_lines(board):
+    return [l for l in board.snmpd_conf.read_text().splitlines() if "trapsink" in l]
+
+
+@pytest.fixture
+def two_sinks(board):
+    """The board's own receiver (line 1) and a second one on 127.0.0.2."""
+    board.add_trapsink("127.0.0.2", "second", 1162)
+    board.start_agent()
+    return board
+
+
+def test_rows_and_count_come_from_the_trapsink_lines(two_sinks):
+    # Faults: a destination missed or duplicated, fields swapped or cut, rows
+    # walked in list order (newest first) instead of index order.
+    assert two_sinks.get_value(COUNT) == 2
+    walked = two_sinks.snmpwalk(TABLE)
+    assert [vb.oid for vb in walked][:2] == [column(1, 1).lstrip("."), column(1, 2).lstrip(".")]
+    rows = {(int(vb.oid.split(".")[-2]), int(vb.oid.split(".")[-1])): vb.value for vb in walked}
+    assert rows[(1, 1)] == 1 and rows[(1, 2)] == 2
+    assert rows[(2, 1)] == b"127.0.0.1" and rows[(2, 2)] == b"127.0.0.2"
+    assert rows[(3, 1)] == b"162" and rows[(3, 2)] == b"1162"
+    assert rows[(4, 2)] == b"enable"
+    assert rows[(5, 1)] == b"public" and rows[(5, 2)] == b"second"
+    assert rows[(6, 2)] == b"v1"
+    assert len(rows) == 12
+
+
+def test_an_address_change_edits_only_that_receivers_line(two_sinks):
+    # Faults: the wrong line edited, other lines or the file's layout touched,
+    # the row not showing the new address, the count changing.
+    before = two_sinks.snmpd_conf.read_text()
+    two_sinks.snmpset((column(2, 2), "s", "127.0.0.9"))
+    after = two_sinks.snmpd_conf.read_text()
+    assert after == before.replace("trapsink 127.0.0.2 second 1162", "trapsink 127.0.0.9 second 1162")
+    assert two_sinks.get_value(column(2, 2)) == b"127.0.0.9"
+    assert two_sinks.get_value(column(2, 1)) == b"127.0.0.1"
+    assert two_sinks.get_value(COUNT) == 2
+
+
+@pytest.mark.parametrize("value", ["nms.example.com", "::1", "2130706433", "127.0.0", "127.0.0.1 x"])
+def test_an_address_that_is_not_ipv4_is_refused_and_changes_nothing(two_sinks, value):
+    # Faults: a host name or IPv6 text reaching snmpd.conf, a partial change.
+    before = two_sinks.snmpd_conf.read_text()
+    with pytest.raises(SnmpError) as err:
+        two_sinks.snmpset((column(2, 2), "s", value))
+    assert err.value.reason == "wrongValue"
+    assert two_sinks.snmpd_conf.read_text() == before
+    assert two_sinks.get_value(column(2, 2)) == b"127.0.0.2"
+
+
+def test_wrong_types_lengths_columns_and_rows(two_sinks):
+    # Faults: read-only columns accepted, a row created by a SET, an INTEGER
+    # or an over-long text reaching the address check or the file.
+    before = two_sinks.snmpd_conf.read_text()
+    cases = [((column(3, 1), "s", "1162"), "notWritable"),
+             ((column(1, 1), "i", "5"), "notWritable"),
+             ((column(2, 1), "i", "5"), "wrongType"),
+             ((column(2, 1), "s", "1" * 21), "wrongLength"),
+             ((column(2, 3), "s", "127.0.0.3"), "noCreation")]
+    for varbind, reason in cases:
+        with pytest.raises(SnmpError) as err:
+            two_sinks.snmpset(varbind)
+        assert err.value.reason == reason, varbind
+    assert two_sinks.snmpd_conf.read_text() == before
+
+
+def test_a_request_whose_second_varbind_fails_changes_neither_line(two_sinks):
+    # Faults: the first address kept although the request failed (in the
+    # file, the row or the list the agent sends to).
+    before = two_sinks.snmpd_conf.read_text()
+    with pytest.raises(SnmpError):
+        two_sinks.snmpset((column(2, 1), "s", "127.0.0.5"), (column(3, 2), "s", "99"))
+    with pytest.raises(SnmpError):
+        two_sinks.snmpset((column(2, 1), "s", "127.0.0.5"), (column(2, 2), "s", "not-an-address"))
+    assert two_sinks.snmpd_conf.read_text() == before
+    assert two_sinks.get_value(column(2, 1)) == b"127.0.0.1"
+
+
+def test_two_addresses_change_in_one_request(two_sinks):
+    two_sinks.snmpset((column(2, 1), "s", "127.0.0.11"), (column(2, 2), "s", "127.0.0.12"))
+    assert trapsink_lines(two_sinks) == ["trapsink 127.0.0.11 public 162", "trapsink 127.0.0.12 second 1162"]
+    assert [vb.value for vb in two_sinks.snmpget(column(2, 1), column(2, 2))] == [b"127.0.0.11", b"127.0.0.12"]
+
+
+def test_a_failure_after_the_first_change_puts_the_first_back(two_sinks):
+    # Someone edited the second line behind the agent's back, so its change
+    # fails after the first line was already changed: the request must be
+    # undone in the file, the row and the destination list.
+    conf = two_sinks.snmpd_conf
+    conf.write_text(conf.read_text().replace("127.0.0.2 second", "127.0.0.77 second"))
+    before = conf.read_text()
+    with pytest.raises(SnmpError) as err:
+        two_sinks.snmpset((column(2, 1), "s", "127.0.0.5"), (column(2, 2), "s", "127.0.0.6"))
+    assert err.value.reason == "commitFailed"
+    assert conf.read_text() == before
+    assert two_sinks.get_value(column(2, 1)) == b"127.0.0.1"

@@ -1,0 +1,161 @@
+// Trap destinations from snmpd.conf and the notification queue.
+#include "lib/trapList.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Points snmpdConfPath at a file of our own for the lifetime of the object.
+class TempSnmpdConf {
+public:
+    explicit TempSnmpdConf(const std::string &text)
+    {
+        char tmpl[] = "/tmp/vlmsnmpdXXXXXX";
+        int fd = mkstemp(tmpl);
+        close(fd);
+        path_ = tmpl;
+        std::ofstream(path_) << text;
+        saved_ = snmpdConfPath;
+        snmpdConfPath = path_;
+    }
+    ~TempSnmpdConf()
+    {
+        snmpdConfPath = saved_;
+        unlink(path_.c_str());
+    }
+
+private:
+    std::string path_, saved_;
+};
+
+std::vector<trapInfo *> destinations()
+{
+    std::vector<trapInfo *> out;
+    list_for_each(pos, &Global_trapList) out.push_back(list_entry(pos, trapInfo, list));
+    return out;
+}
+
+} // namespace
+
+TEST(TrapSinkLines, EveryLineNamingTrapsinkInFileOrder)
+{
+    std::string conf = "master agentx\n"
+                       "trapsink 10.0.0.1 public 162\n"
+                       "rocommunity public\n"
+                       "#trapsink 10.0.0.2 private 1162\n"
+                       "trapsink nms.example\n";
+    std::vector<TrapSinkLine> lines = parseTrapSinkLines(conf);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].lineNumber, 2);
+    EXPECT_EQ(lines[0].host, "10.0.0.1");
+    EXPECT_EQ(lines[0].community, "public");
+    EXPECT_EQ(lines[0].port, "162");
+    // A commented-out line counts too: its first word is skipped like the keyword.
+    EXPECT_EQ(lines[1].lineNumber, 4);
+    EXPECT_EQ(lines[1].host, "10.0.0.2");
+    EXPECT_EQ(lines[1].port, "1162");
+    // Without community or port those stay empty.
+    EXPECT_EQ(lines[2].host, "nms.example");
+    EXPECT_EQ(lines[2].community, "");
+    EXPECT_EQ(lines[2].port, "");
+}
+
+TEST(TrapSinkLines, OnlyTheFirst99CharactersOfALineAreExamined)
+{
+    std::string conf = std::string(99, '#') + " trapsink 10.0.0.9 public 162\n";
+    EXPECT_TRUE(parseTrapSinkLines(conf).empty());
+}
+
+TEST(TrapDestinations, BuiltWithIndexesBaseLineAndBoundedFields)
+{
+    TempSnmpdConf conf("# receivers\n\n"
+                       "trapsink 192.168.100.200 public 162\n"
+                       "trapsink 2001:db8:1234:5678:9abc::1 averyveryverylongcommunity 65535\n");
+    init_trap_list();
+    EXPECT_EQ(Global_trapNumber, 2);
+    EXPECT_EQ(trapBaseAddr, 3);
+    std::vector<trapInfo *> d = destinations();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0]->trapIndex, 1);
+    EXPECT_STREQ(d[0]->trapIp, "192.168.100.200");
+    EXPECT_STREQ(d[0]->trapVersion, "v1");
+    EXPECT_STREQ(d[0]->trapAuthentication, "enable");
+    EXPECT_EQ(d[0]->fixedIP, 1);
+    EXPECT_EQ(d[1]->trapIndex, 2);
+    // Over-long texts are cut to their fields, never written past them.
+    EXPECT_STREQ(d[1]->trapIp, "2001:db8:1234:5678:");
+    EXPECT_STREQ(d[1]->trapCommunity, "averyvery");
+    EXPECT_STREQ(d[1]->trapPort, "65535");
+}
+
+TEST(TrapDestinations, NoFileOrNoLineGivesAnEmptyList)
+{
+    {
+        TempSnmpdConf conf("master agentx\n");
+        init_trap_list();
+        EXPECT_EQ(Global_trapNumber, 0);
+        EXPECT_EQ(trapBaseAddr, 0);
+        EXPECT_TRUE(list_empty(&Global_trapList));
+    }
+    std::string saved = snmpdConfPath;
+    snmpdConfPath = "/nonexistent/snmpd.conf";
+    testing::internal::CaptureStderr();
+    init_trap_list();
+    testing::internal::GetCapturedStderr();
+    snmpdConfPath = saved;
+    EXPECT_EQ(Global_trapNumber, 0);
+    EXPECT_TRUE(list_empty(&Global_trapList));
+}
+
+namespace {
+std::vector<long> delivered;
+void record(netsnmp_variable_list *vars)
+{
+    // snmpTrapOID.0 first, then the sequence number the producer put in.
+    ASSERT_NE(vars, nullptr);
+    EXPECT_EQ(snmp_oid_compare(vars->name, vars->name_length, snmptrap_oid, snmptrap_oid_len), 0);
+    ASSERT_NE(vars->next_variable, nullptr);
+    delivered.push_back(*vars->next_variable->val.integer);
+}
+} // namespace
+
+TEST(NotificationQueue, ABurstFromAPollingThreadIsDeliveredWholeAndInOrder)
+{
+    delivered.clear();
+    const oid seqOid[] = {1, 3, 6, 1, 4, 1, 42424, 200, 2, 5, 2, 0};
+    std::thread producer([&] {
+        for (long i = 0; i < 200; i++) {
+            VarbindList vars;
+            vars.addNotificationOid(101);
+            vars.addInteger(seqOid, OID_LENGTH(seqOid), i);
+            queueNotification(vars);
+            EXPECT_EQ(vars.get(), nullptr);   // the queue owns it now
+        }
+    });
+    // The main thread drains while the producer is still queueing.
+    while (delivered.size() < 200) {
+        deliverQueuedNotifications(record);
+        std::this_thread::yield();
+    }
+    producer.join();
+    deliverQueuedNotifications(record);
+    ASSERT_EQ(delivered.size(), 200u);
+    for (long i = 0; i < 200; i++)
+        ASSERT_EQ(delivered[static_cast<size_t>(i)], i);
+}
+
+TEST(NotificationQueue, NotificationOidIsUnderTheEnterpriseNotificationArc)
+{
+    VarbindList vars;
+    vars.addNotificationOid(105);
+    const oid expected[] = {1, 3, 6, 1, 4, 1, 42424, 200, 10, 0, 105};
+    ASSERT_NE(vars.get(), nullptr);
+    EXPECT_EQ(vars.get()->type, ASN_OBJECT_ID);
+    EXPECT_EQ(snmp_oid_compare(vars.get()->val.objid, vars.get()->val_len / sizeof(oid), expected,
+                               OID_LENGTH(expected)),
+              0);
+}
