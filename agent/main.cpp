@@ -27,13 +27,16 @@ int main(int argc, char **argv)
     register_groups();
     init_module();
 
-    init_snmp(VLM_APP_NAME);
-
+    // Installed before init_snmp: the groups already answer while it runs,
+    // so a manager or a service manager may see the agent as up and stop it.
     // A write to a master that went away must not kill the agent.
     signal(SIGPIPE, SIG_IGN);
     keep_running = 1;
     signal(SIGTERM, stop_server);
     signal(SIGINT, stop_server);
+
+    init_snmp(VLM_APP_NAME);
+
     snmp_log(LOG_INFO, "Velmora SNMP-subagent V%s %s\n", VLM_VERSION, VLM_BUILD_DATE);
 
     while (keep_running)

@@ -58,7 +58,9 @@ struct WritableScalar {
     const char *token;          // the group's diagnostic token
     u_char type;                // ASN_INTEGER or ASN_OCTET_STR
     size_t maxLength;           // longest value accepted, in octets
-    int semId;                  // the group's semaphore, -1 when the record has none
+    // The group's semaphore identifier, read at each use (the semaphores are
+    // created after the groups register); null when the record has none.
+    const int *semId;
     // The group's value rule, run with the semaphore held (may be null):
     // SNMP_ERR_NOERROR or the error to answer (normally SNMP_ERR_WRONGVALUE).
     int (*check)(const SetValue &value);

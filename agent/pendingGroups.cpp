@@ -10,7 +10,6 @@ void cpuInfoCycle()
 {
     sleep(1);   // the CPU sample's own interval
 }
-void memoryInfoCycle() {}
 bool powerInfoCycle()
 {
     return true;

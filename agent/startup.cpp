@@ -90,4 +90,5 @@ void register_groups()
     init_sysInfo();
     init_trapSrvInfo();
     init_snmpTrapSrv();
+    init_memoryInfo();
 }

@@ -50,6 +50,10 @@ FACTORY_CONFIG = REPO / "config" / CONFIG_NAME
 DEFAULT_ISSUE = "Debian GNU/Linux 9 \\n \\l\n\n"
 DEFAULT_LSB_RELEASE = "Release:\t9.4\n"
 DEFAULT_PRODUCT_NAME = "VLM-7000"
+# /proc/meminfo figures in kB: 35 % in use. SwapCached differs from Cached, so
+# that taking one for the other shows in the usage.
+DEFAULT_MEMINFO = {"total": 2048000, "free": 1024000, "buffers": 51200, "cached": 204800,
+                   "slab": 51200, "swap_cached": 409600}
 
 DEMO_PIDFILE = Path(os.environ.get("VLM_SIMBOARD_PIDFILE", "/run/vlm-simboard.pid"))
 
@@ -106,6 +110,17 @@ def config_with(text: Union[str, bytes], changes: Dict[Tuple[str, str], str]) ->
     if todo:
         raise KeyError("no such details: %r" % sorted(todo))
     return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
+
+
+def meminfo_text(total: int, free: int, buffers: int = 0, cached: int = 0, slab: int = 0,
+                 swap_cached: int = 0) -> str:
+    """/proc/meminfo in the kernel's layout (figures in kB, fixed width)."""
+    lines = [("MemTotal", total), ("MemFree", free), ("MemAvailable", free + cached),
+             ("Buffers", buffers), ("Cached", cached), ("SwapCached", swap_cached),
+             ("Active", total // 4), ("Inactive", total // 8), ("SwapTotal", 0), ("SwapFree", 0),
+             ("Shmem", 1024), ("Slab", slab), ("SReclaimable", slab // 2), ("SUnreclaim", slab - slab // 2)]
+    return "".join("%-16s%8d kB\n" % (name + ":", value) for name, value in lines) + \
+        "HugePages_Total:       0\n"
 
 
 def factory_config() -> str:
@@ -403,6 +418,7 @@ class Board:
 
     def __init__(self, config=FACTORY, product_name: Optional[str] = DEFAULT_PRODUCT_NAME,
                  issue: str = DEFAULT_ISSUE, lsb_release: str = DEFAULT_LSB_RELEASE,
+                 meminfo: Optional[Dict[str, int]] = None,
                  agent: Optional[str] = None, shim: Optional[str] = None,
                  keep: bool = False):
         self.agent_path = Path(agent or os.environ.get("VLM_SUBAGENT") or REPO / "build" / "vlm_subagent")
@@ -412,6 +428,7 @@ class Board:
         self._product_name = product_name
         self._issue = issue
         self._lsb_release = lsb_release
+        self._meminfo = dict(DEFAULT_MEMINFO, **(meminfo or {}))
         self.root: Optional[Path] = None
         self.holder: Optional[subprocess.Popen] = None
         self.holder_pid: Optional[int] = None
@@ -476,6 +493,7 @@ class Board:
         self.set_product_name(self._product_name)
         self.add_file("/etc/issue", self._issue)
         self.add_command("lsb_release", self._lsb_release)
+        self.add_file("/proc/meminfo", meminfo_text(**self._meminfo))
 
         layout = {
             "binds": [[str(self.etc), "/etc/snmp"],
@@ -701,6 +719,17 @@ class Board:
 
     def set_lsb_release(self, output: str):
         self.set_command_output("lsb_release", output)
+
+    def set_meminfo(self, **figures: int):
+        """New /proc/meminfo figures (meminfo_text's names; the others keep
+        their values), while the agent runs. Written over the old text before
+        the file is cut to length, so that a reader never finds it empty."""
+        self._meminfo.update(figures)
+        data = meminfo_text(**self._meminfo).encode()
+        with open(self._standin_path("/proc/meminfo"), "r+b") as f:
+            f.write(data)
+            f.flush()
+            f.truncate(len(data))
 
     # -- running things inside ----------------------------------------------
 
@@ -1055,6 +1084,7 @@ def _demo() -> int:
         step("/dev/vmspname", DEFAULT_PRODUCT_NAME)
         step("/etc/issue", DEFAULT_ISSUE.splitlines()[0])
         step("lsb_release", DEFAULT_LSB_RELEASE.rstrip("\n").replace("\t", " "))
+        step("/proc/meminfo", "%d kB, 35 %% in use" % DEFAULT_MEMINFO["total"])
         board.start_trapd()
         step("snmptrapd", "receiving on udp 127.0.0.1:162")
         board.start_snmpd()

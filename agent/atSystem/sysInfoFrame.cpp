@@ -32,14 +32,14 @@ SetValue loadText(const char (&field)[N])
 }
 
 const WritableScalar deviceNameObject = {
-    "atSystem", ASN_OCTET_STR, sizeof sysInfo.deviceName, -1, nullptr,
+    "atSystem", ASN_OCTET_STR, sizeof sysInfo.deviceName, nullptr, nullptr,
     [] { return loadText(sysInfo.deviceName); },
     [](const SetValue &v) { setFieldOctets(sysInfo.deviceName, v.octets.data(), v.octets.size()); },
     "atSystem", "sysDeviceName",
 };
 
 const WritableScalar descrObject = {
-    "atSystem", ASN_OCTET_STR, sizeof sysInfo.descr, -1, nullptr,
+    "atSystem", ASN_OCTET_STR, sizeof sysInfo.descr, nullptr, nullptr,
     [] { return loadText(sysInfo.descr); },
     [](const SetValue &v) { setFieldOctets(sysInfo.descr, v.octets.data(), v.octets.size()); },
     "atSystem", "sysDescr",

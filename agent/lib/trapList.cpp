@@ -120,6 +120,12 @@ std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf)
 
 int init_trap_list()
 {
+    // Built once at start-up; a second build (the unit tests) replaces the first.
+    while (!list_empty(&Global_trapList)) {
+        list_head *first = Global_trapList.next;
+        list_del(first);
+        free(list_entry(first, trapInfo, list));
+    }
     INIT_LIST_HEAD(&Global_trapList);
     INIT_LIST_HEAD(&Global_sessionList);
     Global_trapNumber = 0;

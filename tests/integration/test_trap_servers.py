@@ -3,7 +3,7 @@ the master's snmpd.conf over SNMP, and the change of a receiver's address."""
 
 import pytest
 
-from simboard import ENTERPRISE, SnmpError
+from simboard import DEFAULT_MEMINFO, ENTERPRISE, SnmpError
 
 COUNT = ENTERPRISE + ".100.2.1.1.0"
 TABLE = ENTERPRISE + ".100.2.1.2"
@@ -110,3 +110,23 @@ def test_a_failure_after_the_first_change_puts_the_first_back(two_sinks):
     assert err.value.reason == "commitFailed"
     assert conf.read_text() == before
     assert two_sinks.get_value(column(2, 1)) == b"127.0.0.1"
+
+
+def test_notifications_follow_a_changed_address_as_snmpv1_from_the_agent(board):
+    # Faults: the agent not sending to a receiver changed over SNMP (the
+    # master still has the old address), sending in the wrong version, with
+    # the wrong enterprise or community, or no longer reaching the master.
+    board.start_trapd("moved", "127.0.0.2:162")
+    board.set_config_details({("memory", "memoryTh1"): "50", ("memory", "memoryTh2"): "-1",
+                              ("memory", "memoryTh3"): "-1", ("memory", "memoryTh4"): "-1"})
+    board.start_agent()
+    board.snmpset((column(2, 1), "s", "127.0.0.2"))
+    total = DEFAULT_MEMINFO["total"]
+    others = DEFAULT_MEMINFO["buffers"] + DEFAULT_MEMINFO["cached"] + DEFAULT_MEMINFO["slab"]
+    board.set_meminfo(free=total - total * 70 // 100 - others)
+    notifications = ENTERPRISE + ".200.10"
+    direct = board.wait_trap(lambda t: t.number == 101, name="moved", enterprise=notifications, timeout=5)
+    assert (direct.version, direct.generic, direct.enterprise) == ("v1", 6, notifications)
+    assert direct.varbinds[0].value == 70
+    # The master, which still has the old address, keeps forwarding too.
+    board.wait_trap(lambda t: t.number == 101, enterprise=notifications, timeout=5)

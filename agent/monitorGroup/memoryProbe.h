@@ -1,0 +1,18 @@
+// Reading main memory size and usage from /proc/meminfo, and the memory
+// thread's cycle.
+#pragma once
+
+#include "monitorGroup/memoryInfoFrame.h"
+
+#include <string_view>
+
+// The record /proc/meminfo gives now: memTotal and memUsedPercentage from the
+// file, thresholds, switch and severity from `current`. A file that cannot be
+// opened gives 0 for both figures.
+memInfo getMemoryInfo(const memInfo &current);
+
+// The same from the file's text. Of the lines starting with "MemTotal:",
+// "MemFree:", "Buffers:", "Cached:" and "Slab:" the figure in kB is taken;
+// usage is what is neither free, buffers, page cache nor slab, in whole
+// percent of the total (0 without a total, never outside 0..100).
+memInfo parseMeminfo(std::string_view text, const memInfo &current);
