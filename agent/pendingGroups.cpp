@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 void hddInfoCycle() {}
-void standardTableCycle() {}
 void cpuInfoCycle()
 {
     sleep(1);   // the CPU sample's own interval

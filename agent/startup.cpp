@@ -7,6 +7,7 @@
 #include "lib/fieldCopy.h"
 #include "monitorGroup/memoryInfoFrame.h"
 #include "monitorGroup/powerObj.h"
+#include "monitorGroup/sensorTable.h"
 #include "monitorGroup/sensors.h"
 #include "parseXml.h"
 
@@ -90,5 +91,11 @@ void register_groups()
     init_sysInfo();
     init_trapSrvInfo();
     init_snmpTrapSrv();
+    init_temperatureObjInfo();
+    init_temperatureObj();
+    init_voltageObjInfo();
+    init_voltageObj();
+    init_currentObjInfo();
+    init_currentObj();
     init_memoryInfo();
 }

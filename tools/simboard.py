@@ -5,7 +5,9 @@ snmptrapd receiver, sealed off from the host.
 Each board lives in its own mount, IPC, network and PID namespaces, held by a
 small "holder" process that is PID 1 of the board. Inside, the holder puts
 per-board directories over /etc/snmp and /var/lib/snmp, a private /dev, stand-in
-files over system files (/etc/issue ...), and brings the loopback up. Host-side
+files over system files (/etc/issue ...), a /sys/class whose hwmon class holds
+the board's hardware-monitor chip (vlmhwmon, read by the agent through
+libsensors), and brings the loopback up. Host-side
 the board is one temporary directory, so tests read and rewrite the agent's
 files directly. When the holder ends, the kernel kills every process of the
 board and drops its mounts; the holder ends when the board is closed, when its
@@ -54,6 +56,29 @@ DEFAULT_PRODUCT_NAME = "VLM-7000"
 # that taking one for the other shows in the usage.
 DEFAULT_MEMINFO = {"total": 2048000, "free": 1024000, "buffers": 51200, "cached": 204800,
                    "slab": 51200, "swap_cached": 409600}
+
+# The board's hardware-monitor chip as its driver shows it in sysfs: one hwmon
+# device named "vlmhwmon" with labelled inputs. Readings are given here in the
+# units the agent serves (degrees Celsius, volts, amperes); sysfs holds them
+# in thousandths.
+HWMON_CHIP = "vlmhwmon"
+HWMON_KINDS = ("in", "temp", "curr")   # libsensors lists its features in this order
+
+
+class Sensor(NamedTuple):
+    kind: str                     # "temp", "in" (voltage) or "curr": the sysfs prefix
+    label: str
+    value: Union[float, str]      # reading in degrees C, V or A; a str goes into sysfs as is
+    number: Optional[int] = None  # channel: temp1, in0 ...; None: the next free one
+
+
+# Labels as the factory configuration names its groups.
+DEFAULT_SENSORS = (
+    Sensor("temp", "Temp CPU", 45.0),
+    Sensor("in", "VIN", 12.0), Sensor("in", "5VSB", 5.0), Sensor("in", "VBAT", 3.0),
+    Sensor("in", "VCORE", 1.1), Sensor("in", "12V", 12.0),
+    Sensor("curr", "Current", 1.5),
+)
 
 DEMO_PIDFILE = Path(os.environ.get("VLM_SIMBOARD_PIDFILE", "/run/vlm-simboard.pid"))
 
@@ -122,6 +147,105 @@ def meminfo_text(total: int, free: int, buffers: int = 0, cached: int = 0, slab:
     return "".join("%-16s%8d kB\n" % (name + ":", value) for name, value in lines) + \
         "HugePages_Total:       0\n"
 
+
+def _sysfs_reading(value: Union[float, str]) -> str:
+    """A reading as a hwmon input file holds it: thousandths, one line."""
+    if isinstance(value, str):
+        return value
+    return "%d\n" % round(value * 1000)
+
+
+def _replace_file(path: Path, content: Union[str, bytes], mode: int):
+    """Replaces `path` in one step: the new content is written aside (a name
+    starting with a dot, which libsensors does not take for an attribute),
+    given `mode`, then renamed over it."""
+    data = content.encode() if isinstance(content, str) else content
+    tmp = path.with_name(".%s.new" % path.name)
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.chmod(tmp, mode)
+    os.replace(tmp, path)
+
+
+# ---------------------------------------------------------------------------
+# libsensors read through ctypes, as `simboard.py _libsensors` runs it inside
+# a board: the stand-in is checked against the real library.
+
+_SENSORS_FEATURE_IN, _SENSORS_FEATURE_TEMP, _SENSORS_FEATURE_CURR = 0, 2, 5
+
+
+def _libsensors_report() -> List[dict]:
+    lib = ctypes.CDLL("libsensors.so.5")
+
+    class BusId(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_short), ("nr", ctypes.c_short)]
+
+    class ChipName(ctypes.Structure):
+        _fields_ = [("prefix", ctypes.c_char_p), ("bus", BusId), ("addr", ctypes.c_int),
+                    ("path", ctypes.c_char_p)]
+
+    class Feature(ctypes.Structure):
+        _fields_ = [("name", ctypes.c_char_p), ("number", ctypes.c_int), ("type", ctypes.c_int),
+                    ("first_subfeature", ctypes.c_int), ("padding1", ctypes.c_int)]
+
+    class Subfeature(ctypes.Structure):
+        _fields_ = [("name", ctypes.c_char_p), ("number", ctypes.c_int), ("type", ctypes.c_int),
+                    ("mapping", ctypes.c_int), ("flags", ctypes.c_uint)]
+
+    chip_p, feature_p = ctypes.POINTER(ChipName), ctypes.POINTER(Feature)
+    lib.sensors_init.argtypes = [ctypes.c_void_p]
+    lib.sensors_get_detected_chips.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int)]
+    lib.sensors_get_detected_chips.restype = chip_p
+    lib.sensors_get_features.argtypes = [chip_p, ctypes.POINTER(ctypes.c_int)]
+    lib.sensors_get_features.restype = feature_p
+    lib.sensors_get_label.argtypes = [chip_p, feature_p]
+    lib.sensors_get_label.restype = ctypes.c_void_p
+    lib.sensors_get_subfeature.argtypes = [chip_p, feature_p, ctypes.c_int]
+    lib.sensors_get_subfeature.restype = ctypes.POINTER(Subfeature)
+    lib.sensors_get_value.argtypes = [chip_p, ctypes.c_int, ctypes.POINTER(ctypes.c_double)]
+    lib.sensors_strerror.restype = ctypes.c_char_p
+    libc = ctypes.CDLL(None)
+    libc.free.argtypes = [ctypes.c_void_p]
+
+    err = lib.sensors_init(None)
+    if err:
+        raise BoardError("sensors_init: %s" % lib.sensors_strerror(err).decode())
+    chips = []
+    try:
+        nr = ctypes.c_int(0)
+        while True:
+            chip = lib.sensors_get_detected_chips(None, ctypes.byref(nr))
+            if not chip:
+                break
+            features = []
+            fnr = ctypes.c_int(0)
+            while True:
+                feature = lib.sensors_get_features(chip, ctypes.byref(fnr))
+                if not feature:
+                    break
+                ftype = feature.contents.type
+                raw = lib.sensors_get_label(chip, feature)
+                label = None
+                if raw:
+                    label = ctypes.string_at(raw).decode(errors="replace")
+                    libc.free(raw)
+                value = error = None
+                if ftype in (_SENSORS_FEATURE_IN, _SENSORS_FEATURE_TEMP, _SENSORS_FEATURE_CURR):
+                    sub = lib.sensors_get_subfeature(chip, feature, ftype << 8)  # the input
+                    if sub:
+                        out = ctypes.c_double()
+                        rc = lib.sensors_get_value(chip, sub.contents.number, ctypes.byref(out))
+                        if rc == 0:
+                            value = out.value
+                        else:
+                            error = -rc
+                features.append({"name": feature.contents.name.decode(), "type": ftype,
+                                 "label": label, "value": value, "error": error})
+            chips.append({"prefix": chip.contents.prefix.decode(),
+                          "path": (chip.contents.path or b"").decode(), "features": features})
+    finally:
+        lib.sensors_cleanup()
+    return chips
 
 def factory_config() -> str:
     if not FACTORY_CONFIG.exists():
@@ -414,11 +538,14 @@ class Board:
     Constructor arguments set the initial stand-ins; every one of them can be
     changed later through the methods below (before or while the agent runs).
     `config` is the agent's XML file content: FACTORY (the repository's file),
-    a string, or None for no file at all."""
+    a string, or None for no file at all. `sensors` are the inputs of the
+    board's vlmhwmon chip; None: the board has no such chip (its hwmon class
+    is then empty)."""
 
     def __init__(self, config=FACTORY, product_name: Optional[str] = DEFAULT_PRODUCT_NAME,
                  issue: str = DEFAULT_ISSUE, lsb_release: str = DEFAULT_LSB_RELEASE,
                  meminfo: Optional[Dict[str, int]] = None,
+                 sensors: Optional[Sequence[Sensor]] = DEFAULT_SENSORS,
                  agent: Optional[str] = None, shim: Optional[str] = None,
                  keep: bool = False):
         self.agent_path = Path(agent or os.environ.get("VLM_SUBAGENT") or REPO / "build" / "vlm_subagent")
@@ -429,13 +556,15 @@ class Board:
         self._issue = issue
         self._lsb_release = lsb_release
         self._meminfo = dict(DEFAULT_MEMINFO, **(meminfo or {}))
+        self._sensors = None if sensors is None else list(sensors)
+        self._removed_temperatures: List[Sensor] = []
         self.root: Optional[Path] = None
         self.holder: Optional[subprocess.Popen] = None
         self.holder_pid: Optional[int] = None
         self.snmpd: Optional[BoardProcess] = None
         self.trapds: Dict[str, BoardProcess] = {}
         self.agent: Optional[BoardProcess] = None
-        self._binds: List[Tuple[str, str]] = []
+        self._binds: List[List[str]] = []
         self._closed = False
 
     # -- layout -------------------------------------------------------------
@@ -494,10 +623,14 @@ class Board:
         self.add_file("/etc/issue", self._issue)
         self.add_command("lsb_release", self._lsb_release)
         self.add_file("/proc/meminfo", meminfo_text(**self._meminfo))
+        class_binds = self._make_sys_class()
+        if self._sensors is not None:
+            self.add_chip(HWMON_CHIP, self._sensors)
 
         layout = {
             "binds": [[str(self.etc), "/etc/snmp"],
-                      [str(self.root / "var" / "lib" / "snmp"), "/var/lib/snmp"]] + self._binds,
+                      [str(self.root / "var" / "lib" / "snmp"), "/var/lib/snmp"]] +
+            class_binds + self._binds,
         }
         holder_err = open(self.log_dir / "holder.err", "wb")
         self.holder = subprocess.Popen(
@@ -534,7 +667,7 @@ class Board:
         """Refuses to go on unless the board's own directories are mounted
         over the host's in the holder's mount namespace."""
         points = _mountpoints(self.holder_pid)
-        for p in ("/etc/snmp", "/var/lib/snmp", "/dev", "/etc/issue"):
+        for p in ("/etc/snmp", "/var/lib/snmp", "/dev", "/etc/issue", "/sys/class"):
             if p not in points:
                 self.close()
                 raise BoardError("board mount of %s is missing" % p)
@@ -667,7 +800,8 @@ class Board:
 
     def add_tree(self, target: str) -> Path:
         """An empty board directory shown over the system directory `target`
-        (e.g. /sys/class/hwmon); fill it through the returned host path."""
+        (e.g. /etc/ssl/certs); fill it through the returned host path. The
+        hwmon chips have methods of their own (add_chip, set_sensor ...)."""
         path = self._standin_path(target)
         path.mkdir()
         self.add_bind(path, target)
@@ -730,6 +864,183 @@ class Board:
             f.write(data)
             f.flush()
             f.truncate(len(data))
+
+    # -- the hardware-monitor chip (libsensors' view of /sys/class/hwmon) -----
+    #
+    # The board's /sys/class is a directory of its own: every class of the
+    # host is bound back into it, except hwmon, which holds only the chips
+    # made here. libsensors finds a hwmon device without a "device" link as a
+    # virtual chip named by its "name" file, with one feature per channel
+    # that has an input file (in0_input, temp1_input, curr1_input ...), its
+    # label from CHANNEL_label. libsensors drops the last character of a
+    # label file (the driver's newline), so every label is written with one.
+    # The agent initialises libsensors in every cycle, so every change below
+    # is seen at its next cycle.
+
+    @property
+    def hwmon_dir(self) -> Path:
+        """Host directory the board sees as /sys/class/hwmon."""
+        return self._standin_path("/sys/class") / "hwmon"
+
+    def _make_sys_class(self) -> List[List[str]]:
+        """The board's /sys/class: the host's classes bound into a board
+        directory (hwmon left out), that directory then bound, with those
+        mounts, over /sys/class. Returns the holder's bind list."""
+        tree = self._standin_path("/sys/class")
+        tree.mkdir()
+        binds = []
+        for entry in sorted(os.listdir("/sys/class")):
+            if entry == "hwmon" or not os.path.isdir(os.path.join("/sys/class", entry)):
+                continue
+            (tree / entry).mkdir()
+            binds.append([os.path.join("/sys/class", entry), str(tree / entry)])
+        (tree / "hwmon").mkdir()
+        binds.append([str(tree), "/sys/class", "rbind"])
+        return binds
+
+    def chips(self) -> Dict[str, str]:
+        """The board's hwmon devices: {"hwmon0": "vlmhwmon", ...}."""
+        out = {}
+        for d in sorted(self.hwmon_dir.iterdir()):
+            try:
+                out[d.name] = (d / "name").read_text().strip()
+            except OSError:
+                pass
+        return out
+
+    def add_chip(self, name: str = HWMON_CHIP, sensors: Sequence[Sensor] = DEFAULT_SENSORS) -> str:
+        """A new hwmon device (the next free hwmonN) named `name` with
+        `sensors`; it appears whole (built aside, then renamed into place).
+        Returns its directory name."""
+        n = 0
+        while (self.hwmon_dir / ("hwmon%d" % n)).exists():
+            n += 1
+        staging = self.root / "files" / (".hwmon%d.new" % n)
+        staging.mkdir()
+        (staging / "name").write_text(name + "\n")
+        for sensor in sensors:
+            self._write_sensor(staging, sensor)
+        os.rename(staging, self.hwmon_dir / ("hwmon%d" % n))
+        return "hwmon%d" % n
+
+    def remove_chip(self, chip: Optional[str] = None):
+        """Takes a hwmon device away at once (default: the vlmhwmon chip)."""
+        path = self._chip_path(chip)
+        gone = self.root / "files" / (".%s.gone" % path.name)
+        shutil.rmtree(gone, ignore_errors=True)
+        os.rename(path, gone)
+        shutil.rmtree(gone, ignore_errors=True)
+
+    def _chip_path(self, chip: Optional[str]) -> Path:
+        if chip is not None:
+            return self.hwmon_dir / chip
+        for d, name in self.chips().items():
+            if name == HWMON_CHIP:
+                return self.hwmon_dir / d
+        raise BoardError("the board has no %s chip" % HWMON_CHIP)
+
+    @staticmethod
+    def _write_sensor(chip_dir: Path, sensor: Sensor) -> str:
+        if sensor.kind not in HWMON_KINDS:
+            raise ValueError("unknown sensor kind %r" % sensor.kind)
+        number = sensor.number
+        if number is None:
+            number = 0 if sensor.kind == "in" else 1
+            while (chip_dir / ("%s%d_input" % (sensor.kind, number))).exists():
+                number += 1
+        channel = "%s%d" % (sensor.kind, number)
+        if (chip_dir / (channel + "_input")).exists():
+            raise BoardError("%s already has %s" % (chip_dir.name, channel))
+        # The label first: the feature exists from its input file on.
+        _replace_file(chip_dir / (channel + "_label"), sensor.label + "\n", 0o444)
+        _replace_file(chip_dir / (channel + "_input"), _sysfs_reading(sensor.value), 0o444)
+        return channel
+
+    def _channel(self, sensor: str, chip: Optional[str]) -> Tuple[Path, str]:
+        """(chip directory, channel) of the input labelled `sensor`, or
+        of the channel named `sensor` ("temp1", "in3" ...)."""
+        path = self._chip_path(chip)
+        if (path / (sensor + "_input")).exists():
+            return path, sensor
+        for label_file in sorted(path.glob("*_label")):
+            channel = label_file.name[:-len("_label")]
+            if label_file.read_text()[:-1] == sensor and (path / (channel + "_input")).exists():
+                return path, channel
+        raise KeyError("no sensor %r on %s" % (sensor, path.name))
+
+    def sensors(self, chip: Optional[str] = None) -> List[Sensor]:
+        """The inputs of a chip as sysfs has them, in libsensors' order
+        (voltages, temperatures, currents; each by channel number)."""
+        path = self._chip_path(chip)
+        found = []
+        for f in path.glob("*_input"):
+            channel = f.name[:-len("_input")]
+            kind = channel.rstrip("0123456789")
+            if kind not in HWMON_KINDS:
+                continue
+            try:
+                label = (path / (channel + "_label")).read_text()[:-1]
+            except OSError:
+                label = channel
+            raw = f.read_text().strip()
+            try:
+                value: Union[float, str] = int(raw) / 1000
+            except ValueError:
+                value = raw
+            found.append(Sensor(kind, label, value, int(channel[len(kind):])))
+        return sorted(found, key=lambda s: (HWMON_KINDS.index(s.kind), s.number))
+
+    def set_sensor(self, sensor: str, value: Union[float, str], chip: Optional[str] = None):
+        """A new reading of the input labelled `sensor` (or of channel
+        `sensor`) in degrees C, V or A, while the agent runs; a str is written
+        into the input file as is. The file is replaced in one step (rename),
+        keeping its mode, so that a reader finds the old or the new reading."""
+        path, channel = self._channel(sensor, chip)
+        target = path / (channel + "_input")
+        _replace_file(target, _sysfs_reading(value), stat.S_IMODE(target.stat().st_mode))
+
+    def set_sensor_readable(self, sensor: str, readable: bool = True, chip: Optional[str] = None):
+        """Unreadable: the input file loses its read permission, which
+        libsensors takes as a subfeature it may not read (SENSORS_ERR_ACCESS_R)
+        while the feature and its label stay."""
+        path, channel = self._channel(sensor, chip)
+        (path / (channel + "_input")).chmod(0o444 if readable else 0)
+
+    def add_sensor(self, kind: str, label: str, value: Union[float, str],
+                   number: Optional[int] = None, chip: Optional[str] = None) -> str:
+        """A new input on a chip; returns its channel ("in5" ...)."""
+        return self._write_sensor(self._chip_path(chip), Sensor(kind, label, value, number))
+
+    def remove_sensor(self, sensor: str, chip: Optional[str] = None) -> Sensor:
+        """Takes an input away (its input file first, then its label);
+        returns it, for add_sensor(*removed)."""
+        path, channel = self._channel(sensor, chip)
+        kind = channel.rstrip("0123456789")
+        removed = [s for s in self.sensors(chip) if (s.kind, s.number) == (kind, int(channel[len(kind):]))][0]
+        for suffix in ("_input", "_label"):
+            (path / (channel + suffix)).unlink(missing_ok=True)
+        return removed
+
+    def remove_temperatures(self, chip: Optional[str] = None) -> List[Sensor]:
+        """Takes every temperature input away; restore_temperatures() puts
+        them back as they were."""
+        removed = [self.remove_sensor("%s%d" % (s.kind, s.number), chip)
+                   for s in self.sensors(chip) if s.kind == "temp"]
+        self._removed_temperatures += removed
+        return removed
+
+    def restore_temperatures(self, chip: Optional[str] = None):
+        for s in self._removed_temperatures:
+            self.add_sensor(*s, chip=chip)
+        self._removed_temperatures = []
+
+    def libsensors(self) -> List[dict]:
+        """What libsensors reports inside the board: one dict per chip,
+        {"prefix", "path", "features": [{"name", "type", "label", "value",
+        "error"}]}, "value" None and "error" the libsensors error number when
+        the input cannot be read."""
+        proc = self.exec([sys.executable, str(Path(__file__).resolve()), "_libsensors"], check=True)
+        return json.loads(proc.stdout)
 
     # -- running things inside ----------------------------------------------
 
@@ -1023,8 +1334,8 @@ def _holder_main(layout_json: str) -> int:
             os.symlink(target, "/dev/" + name)
         os.mkdir("/dev/shm")
         run("mount", "-t", "tmpfs", "-o", "mode=1777,nosuid,nodev", "vlm-shm", "/dev/shm")
-        for source, target in layout["binds"]:
-            run("mount", "--bind", source, target)
+        for source, target, *how in layout["binds"]:
+            run("mount", "--rbind" if how == ["rbind"] else "--bind", source, target)
         run("ip", "link", "set", "lo", "up")
     except Exception as e:  # reported to the creator, which closes the board
         sys.stderr.write("holder setup failed: %s\n" % e)
@@ -1085,12 +1396,21 @@ def _demo() -> int:
         step("/etc/issue", DEFAULT_ISSUE.splitlines()[0])
         step("lsb_release", DEFAULT_LSB_RELEASE.rstrip("\n").replace("\t", " "))
         step("/proc/meminfo", "%d kB, 35 %% in use" % DEFAULT_MEMINFO["total"])
+        step("/sys/class/hwmon", "%s: %s" % (HWMON_CHIP, ", ".join(
+            "%s %g %s" % (s.label, s.value, {"temp": "C", "in": "V", "curr": "A"}[s.kind])
+            for s in DEFAULT_SENSORS)))
         board.start_trapd()
         step("snmptrapd", "receiving on udp 127.0.0.1:162")
         board.start_snmpd()
         step("snmpd", "udp 127.0.0.1:161, AgentX master on %s" % board.agentx_socket)
         board.start_agent()
         step("vlm_subagent", "connected (%s)" % board.agent_path)
+        # The sensor tables come with the agent's first acquisition cycle,
+        # about 2 s after its start.
+        deadline = time.monotonic() + 5
+        while board.snmpget(ENTERPRISE + ".200.2.1.2.1.1.1")[0].type != "INTEGER" and \
+                time.monotonic() < deadline:
+            time.sleep(0.1)
         DEMO_PIDFILE.write_text(json.dumps({"holder_pid": board.holder_pid,
                                             "root": str(board.root), "env": board.env()}))
 
@@ -1103,6 +1423,8 @@ def _demo() -> int:
         print("  %s exec snmpset -v2c -c private 127.0.0.1 %s.2.0 s 'my-device'" % (me_cmd, SYSINFO))
         print("  %s exec snmpwalk -v2c -c public 127.0.0.1 %s" % (me_cmd, ENTERPRISE))
         print("  %s exec cat /etc/snmp/%s" % (me_cmd, CONFIG_NAME))
+        print("  %s exec sh -c 'echo 90000 > /sys/class/hwmon/hwmon0/temp1_input'"
+              "   (Temp CPU to 90.0 C: an alarm)" % me_cmd)
         print("  %s exec            (a shell inside the board)" % me_cmd)
         print("Logs of snmpd, snmptrapd and the agent: %s" % board.log_dir, flush=True)
         while not stop.wait(0.5):
@@ -1140,6 +1462,9 @@ def _exec(argv: List[str]) -> int:
 def main(argv: List[str]) -> int:
     if len(argv) >= 2 and argv[1] == "_holder":
         return _holder_main(argv[2])
+    if len(argv) >= 2 and argv[1] == "_libsensors":
+        print(json.dumps(_libsensors_report()))
+        return 0
     if len(argv) >= 2 and argv[1] == "demo":
         return _demo()
     if len(argv) >= 2 and argv[1] == "exec":

@@ -148,7 +148,10 @@ int snmpTrapSrvTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration
                              netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests)
 {
     VLM_DEBUG("snmpTrapSrv:handler", "Processing request (%d)\n", reqinfo->mode);
-    setJournal::begin(reqinfo->asp && reqinfo->asp->pdu ? reqinfo->asp->pdu->transid : 0);
+    // Only SET phases belong to a transaction: a GET served between two
+    // phases must not drop the request's undo records.
+    if (MODE_IS_SET(reqinfo->mode))
+        setJournal::begin(reqinfo->asp && reqinfo->asp->pdu ? reqinfo->asp->pdu->transid : 0);
 
     for (netsnmp_request_info *request = requests; request; request = request->next) {
         if (request->processed)
