@@ -5,10 +5,6 @@
 #include <unistd.h>
 
 void hddInfoCycle() {}
-void cpuInfoCycle()
-{
-    sleep(1);   // the CPU sample's own interval
-}
 bool powerInfoCycle()
 {
     return true;
@@ -17,7 +13,5 @@ void hwdInfoCycle()
 {
     sleep(3600);   // the event wait's time-out
 }
-void wdtInfoCycle() {}
-void storageInfoCycle() {}
 void wlanInfoCycle() {}
 void mobileInfoCycle() {}

@@ -5,11 +5,17 @@
 #include "atSystem/sysInfoFrame.h"
 #include "lib/trapList.h"
 #include "lib/fieldCopy.h"
+#include "monitorGroup/cpuInfoFrame.h"
 #include "monitorGroup/memoryInfoFrame.h"
 #include "monitorGroup/powerObj.h"
 #include "monitorGroup/sensorTable.h"
 #include "monitorGroup/sensors.h"
+#include "monitorGroup/storageInfoFrame.h"
+#include "monitorGroup/storageObj.h"
 #include "parseXml.h"
+#include "peripheralGroup/nvramInfoFrame.h"
+#include "peripheralGroup/nvramObj.h"
+#include "peripheralGroup/watchdogInfoFrame.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -98,4 +104,10 @@ void register_groups()
     init_currentObjInfo();
     init_currentObj();
     init_memoryInfo();
+    init_cpuInfo();
+    init_wdtInfo();
+    init_storageInfo();
+    init_storageObj();
+    init_nvramObj();
+    init_nvramInfo();
 }

@@ -70,10 +70,7 @@ void *wdtInfoThread(void *)
 {
     sleep(1);
     for (;;) {
-        {
-            SemHold hold(sem_wdt_id);
-            wdtInfoCycle();
-        }
+        wdtInfoCycle();
         sleep(5);
     }
 }
@@ -82,10 +79,9 @@ void *storageInfoThread(void *)
 {
     sleep(1);
     for (;;) {
-        {
-            SemHold hold(sem_storage_id);
-            storageInfoCycle();
-        }
+        // The cycle runs df first and takes sem_storage_id itself only to
+        // apply the result.
+        storageInfoCycle();
         sleep(5);
     }
 }

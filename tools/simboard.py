@@ -54,8 +54,41 @@ DEFAULT_LSB_RELEASE = "Release:\t9.4\n"
 DEFAULT_PRODUCT_NAME = "VLM-7000"
 # /proc/meminfo figures in kB: 35 % in use. SwapCached differs from Cached, so
 # that taking one for the other shows in the usage.
+# The aggregate line of /proc/stat (user, nice, system, idle ticks); the load
+# is the busy share of the change between two readings, so a file left alone
+# reads as 0 % load.
+DEFAULT_PROC_STAT = (4705, 150, 1120, 16250)
+# The board's processors in /sys/devices/system/cpu: clocks in kHz as cpufreq
+# shows them (current, minimum, maximum). Served as means: 1500 and 2400 MHz.
+DEFAULT_CPUFREQ = ((1200000, 800000, 2400000), (1800000, 800000, 2400000))
+# What the watchdog driver's /proc/vlmwdtinfo holds: each value from the
+# fourteenth character on.
+DEFAULT_WDTINFO = {"name": "VLM SIO WDT", "timeout": "60", "is_enable": "Yes"}
 DEFAULT_MEMINFO = {"total": 2048000, "free": 1024000, "buffers": 51200, "cached": 204800,
                    "slab": 51200, "swap_cached": 409600}
+
+
+class FileSystem(NamedTuple):
+    """One line of the board's "df -m": sizes in MB, use as df prints it."""
+    device: str
+    size: int
+    used: int
+    available: int
+    use: str        # "30%", or "-" when df has no figure
+    mount: str
+
+
+# The board's mounted file systems: two disk partitions below the factory
+# thresholds (80/90/95 %), one NVRAM disk, and pseudo file systems that the
+# agent leaves out.
+DEFAULT_FILESYSTEMS = (
+    FileSystem("udev", 1955, 0, 1955, "0%", "/dev"),
+    FileSystem("tmpfs", 394, 2, 393, "1%", "/run"),
+    FileSystem("/dev/sda1", 29396, 8211, 19666, "30%", "/"),
+    FileSystem("tmpfs", 1969, 0, 1969, "0%", "/dev/shm"),
+    FileSystem("/dev/sda2", 476, 103, 344, "24%", "/boot"),
+    FileSystem("/dev/vlmnvram0", 64, 4, 60, "7%", "/mnt/nvram0"),
+)
 
 # The board's hardware-monitor chip as its driver shows it in sysfs: one hwmon
 # device named "vlmhwmon" with labelled inputs. Readings are given here in the
@@ -146,6 +179,32 @@ def meminfo_text(total: int, free: int, buffers: int = 0, cached: int = 0, slab:
              ("Shmem", 1024), ("Slab", slab), ("SReclaimable", slab // 2), ("SUnreclaim", slab - slab // 2)]
     return "".join("%-16s%8d kB\n" % (name + ":", value) for name, value in lines) + \
         "HugePages_Total:       0\n"
+
+
+def proc_stat_text(user: int, nice: int, system: int, idle: int, iowait: int = 0) -> str:
+    """/proc/stat with the given aggregate counters (ticks) and two
+    processors' lines that share them out."""
+    counters = (user, nice, system, idle, iowait, 0, 0, 0, 0, 0)
+    lines = ["cpu  " + " ".join(str(c) for c in counters)]
+    for n in range(2):
+        lines.append("cpu%d " % n + " ".join(str(c // 2 + (c % 2 if n == 0 else 0)) for c in counters))
+    lines += ["intr 123456 0 0", "ctxt 987654", "btime 1700000000", "processes 4321",
+              "procs_running 1", "procs_blocked 0"]
+    return "\n".join(lines) + "\n"
+
+
+def wdtinfo_text(fields: Dict[str, str]) -> str:
+    """/proc/vlmwdtinfo: one "key value" line per field, the value from the
+    fourteenth character on."""
+    return "".join("%-13s%s\n" % kv for kv in fields.items())
+
+
+def df_text(filesystems: Sequence[FileSystem]) -> str:
+    """What GNU df -m prints for these file systems."""
+    lines = ["%-15s %9s %5s %9s %4s %s" % ("Filesystem", "1M-blocks", "Used", "Available", "Use%", "Mounted on")]
+    for fs in filesystems:
+        lines.append("%-15s %9d %5d %9d %4s %s" % fs)
+    return "\n".join(lines) + "\n"
 
 
 def _sysfs_reading(value: Union[float, str]) -> str:
@@ -556,6 +615,8 @@ class Board:
         self._issue = issue
         self._lsb_release = lsb_release
         self._meminfo = dict(DEFAULT_MEMINFO, **(meminfo or {}))
+        self._filesystems: List[FileSystem] = list(DEFAULT_FILESYSTEMS)
+        self._proc_stat: Tuple[int, ...] = DEFAULT_PROC_STAT
         self._sensors = None if sensors is None else list(sensors)
         self._removed_temperatures: List[Sensor] = []
         self.root: Optional[Path] = None
@@ -623,6 +684,10 @@ class Board:
         self.add_file("/etc/issue", self._issue)
         self.add_command("lsb_release", self._lsb_release)
         self.add_file("/proc/meminfo", meminfo_text(**self._meminfo))
+        self._make_df()
+        self.add_file("/proc/stat", proc_stat_text(*self._proc_stat))
+        self._make_cpu_tree()
+        self._make_watchdog()
         class_binds = self._make_sys_class()
         if self._sensors is not None:
             self.add_chip(HWMON_CHIP, self._sensors)
@@ -864,6 +929,157 @@ class Board:
             f.write(data)
             f.flush()
             f.truncate(len(data))
+
+    # -- processors: /proc/stat and /sys/devices/system/cpu ----------------------
+
+    def set_proc_stat(self, user: int, nice: int, system: int, idle: int, iowait: int = 0):
+        """New aggregate counters of /proc/stat, while the agent runs: the
+        agent's load is the busy share of the change between its two
+        readings, one second apart. Written like set_meminfo, never empty."""
+        self._proc_stat = (user, nice, system, idle, iowait)
+        if self.root is None:
+            return   # written when the board starts
+        data = proc_stat_text(*self._proc_stat).encode()
+        with open(self._standin_path("/proc/stat"), "r+b") as f:
+            f.write(data)
+            f.flush()
+            f.truncate(len(data))
+
+    @property
+    def cpu_dir(self) -> Path:
+        """Host directory the board sees as /sys/devices/system/cpu."""
+        return self._standin_path("/sys/devices/system/cpu")
+
+    def _make_cpu_tree(self):
+        """cpu0 and cpu1 with their cpufreq files (what libcpupower reads:
+        cpuN/cpufreq/cpuinfo_min_freq, cpuinfo_max_freq, scaling_cur_freq),
+        and the online list that get_nprocs() reads."""
+        self.add_tree("/sys/devices/system/cpu")
+        for name in ("online", "possible", "present"):
+            (self.cpu_dir / name).write_text("0-%d\n" % (len(DEFAULT_CPUFREQ) - 1))
+        for n, (cur, low, high) in enumerate(DEFAULT_CPUFREQ):
+            (self.cpu_dir / ("cpu%d" % n)).mkdir()
+            if n:
+                (self.cpu_dir / ("cpu%d" % n) / "online").write_text("1\n")
+            self.set_cpufreq(n, cur, low, high)
+
+    def set_cpus_online(self, text: str):
+        """The online list ("0-1", "0" ...): get_nprocs() counts from it."""
+        _replace_file(self.cpu_dir / "online", text + "\n", 0o444)
+
+    def set_cpufreq(self, cpu: int, cur: Optional[int] = None, low: Optional[int] = None,
+                    high: Optional[int] = None):
+        """Clocks of processor `cpu` in kHz (current, hardware minimum and
+        maximum; None keeps a file as it is); creates its cpufreq directory
+        when it has none. Each file is replaced in one step."""
+        freq = self.cpu_dir / ("cpu%d" % cpu) / "cpufreq"
+        freq.mkdir(parents=True, exist_ok=True)
+        for name, value in (("scaling_cur_freq", cur), ("cpuinfo_min_freq", low), ("cpuinfo_max_freq", high)):
+            if value is not None:
+                _replace_file(freq / name, "%d\n" % value, 0o444)
+
+    def remove_cpufreq(self, cpu: int):
+        """Processor `cpu` without cpufreq: the frequency library no longer
+        knows it."""
+        freq = self.cpu_dir / ("cpu%d" % cpu) / "cpufreq"
+        gone = self.root / "files" / (".cpu%d-cpufreq.gone" % cpu)
+        shutil.rmtree(gone, ignore_errors=True)
+        os.rename(freq, gone)
+        shutil.rmtree(gone, ignore_errors=True)
+
+    # -- the watchdog driver's /proc/vlmwdtinfo -------------------------------------
+    #
+    # The board's /proc is its own proc mount, which has no vlmwdtinfo entry to
+    # bind a file over. The agent reads it with "cat /proc/vlmwdtinfo", so a
+    # stand-in cat on the board's PATH serves that one path from a board file
+    # and hands every other call to the real cat.
+
+    @property
+    def wdtinfo_path(self) -> Path:
+        """Host file the board's cat serves as /proc/vlmwdtinfo."""
+        return self._standin_path("/proc/vlmwdtinfo")
+
+    def _make_watchdog(self):
+        self.add_script("cat",
+                        "#!/bin/sh\n"
+                        "# Stand-in for cat on the simulated board: /proc/vlmwdtinfo from the\n"
+                        "# board's file (the real cat's error when there is none), everything\n"
+                        "# else to the real cat. With the hang flag it never answers.\n"
+                        "if [ \"$#\" -eq 1 ] && [ \"$1\" = /proc/vlmwdtinfo ]; then\n"
+                        "    if [ -e '{hang}' ]; then\n"
+                        "        : > '{hung}'\n"
+                        "        exec /bin/sleep 3600\n"
+                        "    fi\n"
+                        "    [ -e '{file}' ] && exec /bin/cat '{file}'\n"
+                        "fi\n"
+                        "exec /bin/cat \"$@\"\n".format(
+                            hang=self.root / "cmd" / "cat.hang", hung=self.root / "cmd" / "cat.hung",
+                            file=self.wdtinfo_path))
+        self.set_wdtinfo(DEFAULT_WDTINFO)
+
+    def set_wdtinfo(self, fields: Optional[Union[Dict[str, str], str]]):
+        """What /proc/vlmwdtinfo holds: {key: value} (see wdtinfo_text), a
+        text as is, or None for a board without the driver. Replaced in one
+        step."""
+        if fields is None:
+            self.wdtinfo_path.unlink(missing_ok=True)
+            return
+        text = fields if isinstance(fields, str) else wdtinfo_text(fields)
+        _replace_file(self.wdtinfo_path, text, 0o444)
+
+    def hang_wdtinfo(self, hang: bool = True):
+        """With `hang`, every later "cat /proc/vlmwdtinfo" blocks (until the
+        agent kills it); wdtinfo_hung() tells when one has."""
+        flag = self.root / "cmd" / "cat.hang"
+        if hang:
+            (self.root / "cmd" / "cat.hung").unlink(missing_ok=True)
+            flag.touch()
+        else:
+            flag.unlink(missing_ok=True)
+
+    def wdtinfo_hung(self) -> bool:
+        return (self.root / "cmd" / "cat.hung").exists()
+
+    # -- mounted file systems: a stand-in df ------------------------------------
+    #
+    # The agent runs "df -m" through the shell, so a df on the board's PATH
+    # prints the board's file systems (whatever the arguments). With the hang
+    # flag it never answers, like df on a dead network mount; it leaves a
+    # marker when it is hanging.
+
+    def _make_df(self):
+        cmd = self.root / "cmd"
+        self.add_script("df",
+                        "#!/bin/sh\n"
+                        "# Stand-in for df on the simulated board.\n"
+                        "if [ -e '{hang}' ]; then\n"
+                        "    : > '{hung}'\n"
+                        "    exec /bin/sleep 3600\n"
+                        "fi\n"
+                        "/bin/cat '{out}'\n"
+                        "exit \"$(/bin/cat '{status}')\"\n".format(
+                            hang=cmd / "df.hang", hung=cmd / "df.hung", out=cmd / "df.out",
+                            status=cmd / "df.status"))
+        self.set_df(self._filesystems)
+
+    def set_df(self, filesystems: Sequence[FileSystem], status: int = 0):
+        """The file systems df lists from now on (and its exit status)."""
+        self._filesystems = list(filesystems)
+        if self.root is not None:
+            self.set_command_output("df", df_text(self._filesystems), status)
+
+    def set_df_hang(self, hang: bool = True):
+        """While set, every df run hangs (until the agent kills it)."""
+        flag, marker = self.root / "cmd" / "df.hang", self.root / "cmd" / "df.hung"
+        if hang:
+            marker.unlink(missing_ok=True)
+            flag.touch()
+        else:
+            flag.unlink(missing_ok=True)
+
+    def df_hanging(self) -> bool:
+        """True once a df run has started hanging since set_df_hang()."""
+        return (self.root / "cmd" / "df.hung").exists()
 
     # -- the hardware-monitor chip (libsensors' view of /sys/class/hwmon) -----
     #
@@ -1396,6 +1612,11 @@ def _demo() -> int:
         step("/etc/issue", DEFAULT_ISSUE.splitlines()[0])
         step("lsb_release", DEFAULT_LSB_RELEASE.rstrip("\n").replace("\t", " "))
         step("/proc/meminfo", "%d kB, 35 %% in use" % DEFAULT_MEMINFO["total"])
+        step("df -m", ", ".join("%s %d MB %s" % (fs.device, fs.size, fs.use)
+                                for fs in DEFAULT_FILESYSTEMS if fs.device.startswith("/dev")))
+        step("/sys/devices/system/cpu", ", ".join(
+            "cpu%d %d/%d MHz" % (n, cur // 1000, high // 1000) for n, (cur, _, high) in enumerate(DEFAULT_CPUFREQ)))
+        step("/proc/vlmwdtinfo", ", ".join("%s %s" % kv for kv in DEFAULT_WDTINFO.items()))
         step("/sys/class/hwmon", "%s: %s" % (HWMON_CHIP, ", ".join(
             "%s %g %s" % (s.label, s.value, {"temp": "C", "in": "V", "curr": "A"}[s.kind])
             for s in DEFAULT_SENSORS)))
@@ -1410,6 +1631,10 @@ def _demo() -> int:
         deadline = time.monotonic() + 5
         while board.snmpget(ENTERPRISE + ".200.2.1.2.1.1.1")[0].type != "INTEGER" and \
                 time.monotonic() < deadline:
+            time.sleep(0.1)
+        # The CPU clocks come with the first sample, one second later still.
+        while board.snmpget(ENTERPRISE + ".200.2.4.3.0")[0].value in (0, None) and \
+                time.monotonic() < deadline + 2:
             time.sleep(0.1)
         DEMO_PIDFILE.write_text(json.dumps({"holder_pid": board.holder_pid,
                                             "root": str(board.root), "env": board.env()}))

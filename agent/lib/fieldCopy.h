@@ -19,7 +19,8 @@ template <std::size_t N>
 void setFieldText(char (&field)[N], std::string_view text)
 {
     std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N ? text.size() : N - 1);
+    if (!text.empty())   // an empty view may carry no pointer at all
+        std::memcpy(field, text.data(), text.size() < N ? text.size() : N - 1);
 }
 
 // Stores up to N octets; a value of exactly N octets fills the field with no
@@ -28,5 +29,6 @@ template <std::size_t N>
 void setFieldOctets(char (&field)[N], const void *data, std::size_t len)
 {
     std::memset(field, 0, N);
-    std::memcpy(field, data, len < N ? len : N);
+    if (len)
+        std::memcpy(field, data, len < N ? len : N);
 }

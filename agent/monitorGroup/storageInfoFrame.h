@@ -1,6 +1,11 @@
 // Storage group record: usage thresholds and notification switch of the
-// mounted file systems.
+// mounted file systems, and the number of rows of the storage table; its
+// scalars under 1.3.6.1.4.1.42424.200.2.7.
 #pragma once
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/agent/net-snmp-agent-includes.h>
 
 #include <cstdint>
 
@@ -15,3 +20,25 @@ struct storageInfo {
 
 // Guarded by sem_storage_id.
 inline storageInfo Global_storageInfoVal;
+
+// Object numbers under 1.3.6.1.4.1.42424.200.2.7.
+enum storageInfoMagic {
+    SI_USAGE_TH1 = 1,
+    SI_USAGE_TH2,
+    SI_USAGE_TH3,
+    SI_USAGE_TH4,
+    SI_TRAP_ENABLE,
+    SI_NUMBER,
+};
+
+void init_storageInfo();
+FindVarMethod storageInfo_handle;
+WriteMethod write_storageInfoTh1;
+WriteMethod write_storageInfoTh2;
+WriteMethod write_storageInfoTh3;
+WriteMethod write_storageInfoTh4;
+WriteMethod write_siEnableUsageTraps;
+
+// 1 when the four thresholds can stand together (the used ones, not -1,
+// rise strictly from Th1 to Th4), 0 otherwise.
+int judgeStorageThres(long tmpTh1, long tmpTh2, long tmpTh3, long tmpTh4);

@@ -1,0 +1,142 @@
+// The storage table: rows, the iterator and GET.
+#include "monitorGroup/storageObj.h"
+
+#include "lib/fieldCopy.h"
+#include "mibFrame.h"
+#include "semaphore.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+const oid storageTable_oid[] = {VLM_ENTERPRISE, 200, 2, 7, 7};
+
+const storageTable_entry *findRow(long index)
+{
+    for (const storageTable_entry *row = Global_storageTable_head; row; row = row->next)
+        if (row->index == index)
+            return row;
+    return nullptr;
+}
+
+void answerGet(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *request, long index, int column)
+{
+    if (column < COLUMN_STORAGEINDEX || column > COLUMN_STORAGEUSAGESEVERITY) {
+        netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
+        return;
+    }
+    netsnmp_variable_list *vb = request->requestvb;
+    StorageLock hold;
+    const storageTable_entry *row = index ? findRow(index) : nullptr;
+    if (!row) {
+        netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
+        return;
+    }
+    switch (column) {
+    case COLUMN_STORAGEINDEX:
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->index);
+        break;
+    case COLUMN_STORAGEDESCR: {
+        std::string_view text = fieldText(row->storageDescr);
+        snmp_set_var_typed_value(vb, ASN_OCTET_STR, text.data(), text.size());
+        break;
+    }
+    case COLUMN_STORAGESIZE:
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->storageSize);
+        break;
+    case COLUMN_STORAGEUSEDPERCENTAGE:
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->storageUsedPercentage);
+        break;
+    default:
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->storageUsageSeverity);
+        break;
+    }
+}
+
+} // namespace
+
+void init_storageObj()
+{
+    initialize_table_storageTable();
+}
+
+void initialize_table_storageTable()
+{
+    // Read-only: no column can be written.
+    registerTable({"storageTable", storageTable_handler, storageTable_oid, OID_LENGTH(storageTable_oid),
+                   HANDLER_CAN_RONLY, 1, COLUMN_STORAGEINDEX, COLUMN_STORAGEUSAGESEVERITY,
+                   storageTable_get_first_data_point, storageTable_get_next_data_point, "storageObj:init"});
+}
+
+storageTable_entry *storageTable_createEntry(long index, const char *storageDescr, long storageSize,
+                                             long storageUsedPercentage, long storageUsageSeverity)
+{
+    auto *row = static_cast<storageTable_entry *>(calloc(1, sizeof(storageTable_entry)));
+    if (!row)
+        return nullptr;
+    row->index = static_cast<int32_t>(index);
+    setFieldText(row->storageDescr, storageDescr ? storageDescr : "");
+    row->storageSize = static_cast<int32_t>(storageSize);
+    row->storageUsedPercentage = static_cast<int32_t>(storageUsedPercentage);
+    row->storageUsageSeverity = static_cast<int32_t>(storageUsageSeverity);
+    row->next = Global_storageTable_head;
+    Global_storageTable_head = row;
+    return row;
+}
+
+void storageTable_removeEntry(storageTable_entry *row)
+{
+    for (storageTable_entry **link = &Global_storageTable_head; *link; link = &(*link)->next) {
+        if (*link == row) {
+            *link = row->next;
+            free(row);
+            return;
+        }
+    }
+}
+
+netsnmp_variable_list *storageTable_get_first_data_point(void **loop_context, void **data_context,
+                                                         netsnmp_variable_list *put_index_data,
+                                                         netsnmp_iterator_info *iinfo)
+{
+    *loop_context = nullptr;   // position 0
+    return storageTable_get_next_data_point(loop_context, data_context, put_index_data, iinfo);
+}
+
+netsnmp_variable_list *storageTable_get_next_data_point(void **loop_context, void **data_context,
+                                                        netsnmp_variable_list *put_index_data,
+                                                        netsnmp_iterator_info *)
+{
+    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
+    long index;
+    {
+        StorageLock hold;
+        const storageTable_entry *row = Global_storageTable_head;
+        for (uintptr_t i = 0; row && i < position; i++)
+            row = row->next;
+        if (!row)
+            return nullptr;
+        index = row->index;
+    }
+    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
+    *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
+    *loop_context = reinterpret_cast<void *>(position + 1);
+    return put_index_data;
+}
+
+int storageTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *,
+                         netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests)
+{
+    VLM_DEBUG("storageObj:handler", "Processing request (%d)\n", reqinfo->mode);
+    if (reqinfo->mode != MODE_GET)
+        return SNMP_ERR_NOERROR;
+    for (netsnmp_request_info *request = requests; request; request = request->next) {
+        if (request->processed)
+            continue;
+        const long index = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
+        netsnmp_table_request_info *info = netsnmp_extract_table_info(request);
+        answerGet(reqinfo, request, index, info ? static_cast<int>(info->colnum) : 0);
+    }
+    return SNMP_ERR_NOERROR;
+}

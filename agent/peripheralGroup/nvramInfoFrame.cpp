@@ -1,0 +1,39 @@
+// Registration and read routine of the NVRAM count scalar.
+#include "peripheralGroup/nvramInfoFrame.h"
+
+#include "mibFrame.h"
+#include "peripheralGroup/nvramObj.h"
+#include "semaphore.h"
+
+namespace {
+
+const oid nvramInfo_variables_oid[] = {VLM_ENTERPRISE, 200, 3, 5};
+
+struct variable2 nvramInfo_variables[] = {
+    {1, ASN_INTEGER, NETSNMP_OLDAPI_RONLY, nvramInfo_handle, 1, {1}},
+};
+
+// The value handed to the library.
+long nvramInfo_long;
+
+} // namespace
+
+void init_nvramInfo()
+{
+    REGISTER_SCALARS("nvramInfoFrame", nvramInfo_variables, variable2, nvramInfo_variables_oid);
+}
+
+u_char *nvramInfo_handle(struct variable *vp, oid *name, size_t *length, int exact, size_t *var_len,
+                         WriteMethod **write_method)
+{
+    VLM_TRACE();
+    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
+        return nullptr;
+    if (vp->magic != 1) {
+        VLM_DEBUG("snmpd", "unknown sub-id %d in nvram/nvram\n", vp->magic);
+        return nullptr;
+    }
+    SemHold hold(sem_nvram_id);
+    nvramInfo_long = Global_nvramCounter;
+    return reinterpret_cast<u_char *>(&nvramInfo_long);
+}

@@ -1,0 +1,120 @@
+// The NVRAM table: rows, the iterator and GET.
+#include "peripheralGroup/nvramObj.h"
+
+#include "mibFrame.h"
+#include "semaphore.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+const oid nvramTable_oid[] = {VLM_ENTERPRISE, 200, 3, 5, 2};
+
+const nvramTable_entry *findRow(long index)
+{
+    for (const nvramTable_entry *row = Global_nvramTable_head; row; row = row->next)
+        if (row->index == index)
+            return row;
+    return nullptr;
+}
+
+} // namespace
+
+void init_nvramObj()
+{
+    initialize_table_nvramTable();
+}
+
+void initialize_table_nvramTable()
+{
+    // Read-only: no column can be written.
+    registerTable({"nvramTable", nvramTable_handler, nvramTable_oid, OID_LENGTH(nvramTable_oid), HANDLER_CAN_RONLY,
+                   1, COLUMN_NVRAMINDEX, COLUMN_NVRAMDISKFREESIZE, nvramTable_get_first_data_point,
+                   nvramTable_get_next_data_point, "nvramObj:init"});
+}
+
+nvramTable_entry *nvramTable_createEntry(long index, long totalSize, long diskSize, long diskFreeSize)
+{
+    auto *row = static_cast<nvramTable_entry *>(calloc(1, sizeof(nvramTable_entry)));
+    if (!row)
+        return nullptr;
+    row->index = index;
+    row->totalSize = totalSize;
+    row->diskSize = diskSize;
+    row->diskFreeSize = diskFreeSize;
+    row->next = Global_nvramTable_head;
+    Global_nvramTable_head = row;
+    return row;
+}
+
+void nvramTable_removeEntry(nvramTable_entry *row)
+{
+    for (nvramTable_entry **link = &Global_nvramTable_head; *link; link = &(*link)->next) {
+        if (*link == row) {
+            *link = row->next;
+            free(row);
+            return;
+        }
+    }
+}
+
+netsnmp_variable_list *nvramTable_get_first_data_point(void **loop_context, void **data_context,
+                                                       netsnmp_variable_list *put_index_data,
+                                                       netsnmp_iterator_info *iinfo)
+{
+    *loop_context = nullptr;   // position 0
+    return nvramTable_get_next_data_point(loop_context, data_context, put_index_data, iinfo);
+}
+
+netsnmp_variable_list *nvramTable_get_next_data_point(void **loop_context, void **data_context,
+                                                      netsnmp_variable_list *put_index_data,
+                                                      netsnmp_iterator_info *)
+{
+    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
+    long index;
+    {
+        NvramLock hold;
+        const nvramTable_entry *row = Global_nvramTable_head;
+        for (uintptr_t i = 0; row && i < position; i++)
+            row = row->next;
+        if (!row)
+            return nullptr;
+        index = row->index;
+    }
+    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
+    *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
+    *loop_context = reinterpret_cast<void *>(position + 1);
+    return put_index_data;
+}
+
+int nvramTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *, netsnmp_agent_request_info *reqinfo,
+                       netsnmp_request_info *requests)
+{
+    VLM_DEBUG("nvramObj:handler", "Processing request (%d)\n", reqinfo->mode);
+    if (reqinfo->mode != MODE_GET)
+        return SNMP_ERR_NOERROR;
+    for (netsnmp_request_info *request = requests; request; request = request->next) {
+        if (request->processed)
+            continue;
+        const long index = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
+        netsnmp_table_request_info *info = netsnmp_extract_table_info(request);
+        const int column = info ? static_cast<int>(info->colnum) : 0;
+        if (column < COLUMN_NVRAMINDEX || column > COLUMN_NVRAMDISKFREESIZE) {
+            netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
+            continue;
+        }
+        NvramLock hold;
+        const nvramTable_entry *row = index ? findRow(index) : nullptr;
+        if (!row) {
+            netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
+            continue;
+        }
+        const long value = column == COLUMN_NVRAMINDEX       ? row->index
+                           : column == COLUMN_NVRAMTOTALSIZE ? row->totalSize
+                           : column == COLUMN_NVRAMDISKSIZE  ? row->diskSize
+                                                             : row->diskFreeSize;
+        snmp_set_var_typed_integer(request->requestvb, ASN_INTEGER, value);
+    }
+    return SNMP_ERR_NOERROR;
+}
