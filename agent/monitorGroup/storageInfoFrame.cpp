@@ -4,6 +4,7 @@
 #include "monitorGroup/storageInfoFrame.h"
 
 #include "mibFrame.h"
+#include "monitorGroup/usageThresholds.h"
 #include "monitorGroup/memoryInfoFrame.h"
 #include "semaphore.h"
 #include "setJournal.h"
@@ -27,110 +28,21 @@ struct variable2 storageInfo_variables[] = {
 // The value handed to the library.
 long storageInfo_long;
 
-int32_t storageInfo::*const thresholdFields[4] = {&storageInfo::siUsageTh1, &storageInfo::siUsageTh2,
-                                                   &storageInfo::siUsageTh3, &storageInfo::siUsageTh4};
-
-// Threshold I (0..3) may take the value when it lies in -1..100 and stands
-// with the three others as they are.
-template <int I>
-int checkThreshold(const SetValue &v)
-{
-    if (v.integer < -1 || v.integer > 100)
-        return SNMP_ERR_WRONGVALUE;
-    long th[4];
-    for (int i = 0; i < 4; i++)
-        th[i] = Global_storageInfoVal.*thresholdFields[i];
-    th[I] = v.integer;
-    return judgeStorageThres(th[0], th[1], th[2], th[3]) ? SNMP_ERR_NOERROR : SNMP_ERR_WRONGVALUE;
-}
-
-template <int I>
-SetValue loadThreshold()
-{
-    SetValue v;
-    v.integer = Global_storageInfoVal.*thresholdFields[I];
-    return v;
-}
-
-template <int I>
-void storeThreshold(const SetValue &v)
-{
-    Global_storageInfoVal.*thresholdFields[I] = static_cast<int32_t>(v.integer);
-}
-
-template <int I>
-WritableScalar thresholdObject(const char *key)
-{
-    return {"example", ASN_INTEGER, sizeof(long), &sem_storage_id, checkThreshold<I>, loadThreshold<I>,
-            storeThreshold<I>, "storage", key};
-}
-
-const WritableScalar thresholdObjects[4] = {
-    thresholdObject<0>("siUsageTh1"),
-    thresholdObject<1>("siUsageTh2"),
-    thresholdObject<2>("siUsageTh3"),
-    thresholdObject<3>("siUsageTh4"),
-};
-
-const WritableScalar trapEnableObject = {
-    "example", ASN_INTEGER, sizeof(long), &sem_storage_id,
-    [](const SetValue &v) { return v.integer == 1 || v.integer == 2 ? SNMP_ERR_NOERROR : SNMP_ERR_WRONGVALUE; },
-    [] {
-        SetValue v;
-        v.integer = Global_storageInfoVal.trapEnable;
-        return v;
-    },
-    [](const SetValue &v) { Global_storageInfoVal.trapEnable = static_cast<int32_t>(v.integer); },
-    "storage", "storageTrapEnable",
-};
-
-// Thresholds named in the request being checked. Each is checked against the
-// others as they are; before anything is stored, the new thresholds of the
-// request are checked together, so that two varbinds that are each fine
-// cannot leave the four out of order.
-struct PendingThresholds {
-    long transaction = -1;
-    bool named[4] = {};
-    long value[4] = {};
-};
-PendingThresholds pending;
-
-bool pendingThresholdsValid()
-{
-    std::optional<SemHold> hold;
-    if (sem_storage_id >= 0)
-        hold.emplace(sem_storage_id);
-    long th[4];
-    for (int i = 0; i < 4; i++)
-        th[i] = pending.named[i] ? pending.value[i] : Global_storageInfoVal.*thresholdFields[i];
-    return judgeStorageThres(th[0], th[1], th[2], th[3]) != 0;
-}
-
-int writeThreshold(int i, int action, const u_char *var_val, u_char var_val_type, size_t var_val_len)
-{
-    int rc = scalarWrite(thresholdObjects[i], action, var_val, var_val_type, var_val_len);
-
-    long transaction = setJournal::currentTransactionId();
-    if (pending.transaction != transaction)
-        pending = PendingThresholds{transaction};
-    switch (action) {
-    case RESERVE1:
-        if (rc == SNMP_ERR_NOERROR) {
-            pending.named[i] = true;
-            pending.value[i] = 0;
-            if (var_val && var_val_len >= sizeof(long))
-                memcpy(&pending.value[i], var_val, sizeof(long));
-        }
-        return rc;
-    case RESERVE2:
-        return pendingThresholdsValid() ? rc : SNMP_ERR_WRONGVALUE;
-    case ACTION:
-        return rc;
-    default:
-        pending = PendingThresholds{};
-        return rc;
+// How the shared threshold writes reach this group's record.
+struct storageThresholds {
+    static int32_t &threshold(int i)
+    {
+        int32_t storageInfo::*const fields[4] = {&storageInfo::siUsageTh1, &storageInfo::siUsageTh2,
+                                                 &storageInfo::siUsageTh3, &storageInfo::siUsageTh4};
+        return Global_storageInfoVal.*fields[i];
     }
-}
+    static int32_t &trapSwitch() { return Global_storageInfoVal.trapEnable; }
+    static inline const int *const semId = &sem_storage_id;
+    static constexpr const char *group = "storage";
+    static inline const char *const keys[5] = {"siUsageTh1", "siUsageTh2", "siUsageTh3", "siUsageTh4",
+                                               "storageTrapEnable"};
+};
+using Thresholds = UsageThresholds<storageThresholds>;
 
 } // namespace
 
@@ -188,29 +100,29 @@ u_char *storageInfo_handle(struct variable *vp, oid *name, size_t *length, int e
 int write_storageInfoTh1(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
                          oid *name, size_t name_len)
 {
-    return writeThreshold(0, action, var_val, var_val_type, var_val_len);
+    return Thresholds::writeThreshold(0, action, var_val, var_val_type, var_val_len);
 }
 
 int write_storageInfoTh2(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
                          oid *name, size_t name_len)
 {
-    return writeThreshold(1, action, var_val, var_val_type, var_val_len);
+    return Thresholds::writeThreshold(1, action, var_val, var_val_type, var_val_len);
 }
 
 int write_storageInfoTh3(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
                          oid *name, size_t name_len)
 {
-    return writeThreshold(2, action, var_val, var_val_type, var_val_len);
+    return Thresholds::writeThreshold(2, action, var_val, var_val_type, var_val_len);
 }
 
 int write_storageInfoTh4(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
                          oid *name, size_t name_len)
 {
-    return writeThreshold(3, action, var_val, var_val_type, var_val_len);
+    return Thresholds::writeThreshold(3, action, var_val, var_val_type, var_val_len);
 }
 
 int write_siEnableUsageTraps(int action, u_char *var_val, u_char var_val_type, size_t var_val_len,
                              u_char *statP, oid *name, size_t name_len)
 {
-    return scalarWrite(trapEnableObject, action, var_val, var_val_type, var_val_len);
+    return Thresholds::writeSwitch(action, var_val, var_val_type, var_val_len);
 }

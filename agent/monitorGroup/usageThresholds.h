@@ -1,0 +1,130 @@
+// Four usage thresholds in percent (-1: not used) and a notification switch
+// of a group record, each served as a writable scalar. The memory and storage
+// groups share this: a threshold lies in -1..100 and the thresholds in use
+// rise strictly from the first to the fourth (judgeIntThres), also when a
+// request sets several of them at once.
+#pragma once
+
+#include "mibFrame.h"
+#include "semaphore.h"
+#include "setJournal.h"
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+// 1 when the thresholds in use (not -1) rise strictly from th1 to th4.
+int judgeIntThres(long th1, long th2, long th3, long th4);
+
+// G describes the group:
+//   static int32_t &threshold(int i);   the record's threshold i (0..3)
+//   static int32_t &trapSwitch();       the record's notification switch
+//   static const int *const semId;      the record's semaphore
+//   static const char *const group;     configuration group
+//   static const char *const keys[5];   keys of the four thresholds and the switch
+template <typename G>
+class UsageThresholds {
+public:
+    // The write routine body of threshold i.
+    static int writeThreshold(int i, int action, const u_char *var_val, u_char type, size_t len)
+    {
+        int rc = scalarWrite(thresholdObject(i), action, var_val, type, len);
+
+        long transaction = setJournal::currentTransactionId();
+        if (pending.transaction != transaction)
+            pending = Pending{transaction};
+        switch (action) {
+        case RESERVE1:
+            // Each value is checked against the others as they are; before
+            // anything is stored the request's values are checked together,
+            // so two varbinds each fine alone cannot leave the four out of order.
+            if (rc == SNMP_ERR_NOERROR && var_val && len >= sizeof(long)) {
+                pending.named[i] = true;
+                memcpy(&pending.value[i], var_val, sizeof(long));
+            }
+            return rc;
+        case RESERVE2:
+            return rc == SNMP_ERR_NOERROR && !pendingValid() ? SNMP_ERR_WRONGVALUE : rc;
+        case ACTION:
+            return rc;
+        default:
+            pending = Pending{};
+            return rc;
+        }
+    }
+
+    // The write routine body of the notification switch (1 on, 2 off).
+    static int writeSwitch(int action, const u_char *var_val, u_char type, size_t len)
+    {
+        static const WritableScalar object = {
+            "example", ASN_INTEGER, sizeof(long), G::semId,
+            [](const SetValue &v) { return v.integer == 1 || v.integer == 2 ? SNMP_ERR_NOERROR : SNMP_ERR_WRONGVALUE; },
+            [] {
+                SetValue v;
+                v.integer = G::trapSwitch();
+                return v;
+            },
+            [](const SetValue &v) { G::trapSwitch() = static_cast<int32_t>(v.integer); },
+            G::group, G::keys[4],
+        };
+        return scalarWrite(object, action, var_val, type, len);
+    }
+
+private:
+    struct Pending {
+        long transaction = -1;
+        bool named[4] = {};
+        long value[4] = {};
+    };
+    static inline Pending pending;
+
+    static bool valid(const long th[4]) { return judgeIntThres(th[0], th[1], th[2], th[3]) != 0; }
+
+    template <int I>
+    static int check(const SetValue &v)
+    {
+        if (v.integer < -1 || v.integer > 100)
+            return SNMP_ERR_WRONGVALUE;
+        long th[4];
+        for (int i = 0; i < 4; i++)
+            th[i] = G::threshold(i);
+        th[I] = v.integer;
+        return valid(th) ? SNMP_ERR_NOERROR : SNMP_ERR_WRONGVALUE;
+    }
+
+    template <int I>
+    static SetValue load()
+    {
+        SetValue v;
+        v.integer = G::threshold(I);
+        return v;
+    }
+
+    template <int I>
+    static void store(const SetValue &v)
+    {
+        G::threshold(I) = static_cast<int32_t>(v.integer);
+    }
+
+    static const WritableScalar &thresholdObject(int i)
+    {
+        static const WritableScalar objects[4] = {
+            {"example", ASN_INTEGER, sizeof(long), G::semId, check<0>, load<0>, store<0>, G::group, G::keys[0]},
+            {"example", ASN_INTEGER, sizeof(long), G::semId, check<1>, load<1>, store<1>, G::group, G::keys[1]},
+            {"example", ASN_INTEGER, sizeof(long), G::semId, check<2>, load<2>, store<2>, G::group, G::keys[2]},
+            {"example", ASN_INTEGER, sizeof(long), G::semId, check<3>, load<3>, store<3>, G::group, G::keys[3]},
+        };
+        return objects[i];
+    }
+
+    static bool pendingValid()
+    {
+        std::optional<SemHold> hold;
+        if (*G::semId >= 0)
+            hold.emplace(*G::semId);
+        long th[4];
+        for (int i = 0; i < 4; i++)
+            th[i] = pending.named[i] ? pending.value[i] : G::threshold(i);
+        return valid(th);
+    }
+};
