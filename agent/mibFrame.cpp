@@ -80,10 +80,7 @@ bool persist(const WritableScalar &o, const SetValue &v)
 template <typename Fn>
 auto guarded(const WritableScalar &o, Fn fn)
 {
-    std::optional<SemHold> hold;
-    // Before the semaphores exist (unit tests) only one thread runs.
-    if (o.semId && *o.semId >= 0)
-        hold.emplace(*o.semId);
+    SemHold hold(o.semId ? *o.semId : -1);
     return fn();
 }
 

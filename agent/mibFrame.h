@@ -8,6 +8,10 @@
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 #include <net-snmp/agent/util_funcs/header_generic.h>
 
+#include "semaphore.h"
+
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 
 // Every diagnostic is preceded by the trace line naming function, file and line.
@@ -45,6 +49,45 @@ struct TableRegistration {
     const char *initToken;      // such as "nvramObj:init"
 };
 int registerTable(const TableRegistration &table);
+
+// One step of the table iterator over a singly linked row list that a
+// polling thread may rebuild (and free) at any time: the loop context is the
+// position in the list and the data context the row's index, and the list is
+// walked again under the group's semaphore at every step, so no row address
+// outlives the hold. The handler finds the row again by its index.
+template <typename Row>
+netsnmp_variable_list *nextRowByPosition(Row *const &head, int semId, void **loop_context, void **data_context,
+                                         netsnmp_variable_list *put_index_data)
+{
+    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
+    long index;
+    {
+        SemHold hold(semId);
+        const Row *row = head;
+        for (uintptr_t i = 0; row && i < position; i++)
+            row = row->next;
+        if (!row)
+            return nullptr;
+        index = row->index;
+    }
+    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
+    *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
+    *loop_context = reinterpret_cast<void *>(position + 1);
+    return put_index_data;
+}
+
+// Unlinks a row from its list and frees it; a row not on the list is left alone.
+template <typename Row>
+void removeRow(Row *&head, Row *row)
+{
+    for (Row **link = &head; *link; link = &(*link)->next) {
+        if (*link == row) {
+            *link = row->next;
+            free(row);
+            return;
+        }
+    }
+}
 
 // A value received in a SET: the integer of an INTEGER, the octets of an
 // OCTET STRING.

@@ -32,11 +32,21 @@ int semaphore_v(int sem_id);
 // 1 on success, 0 when a set cannot be had.
 int semaphores_create();
 
-// Holds one semaphore for the lifetime of the guard.
+// Holds one semaphore for the lifetime of the guard. Before the semaphores
+// exist (id -1: start-up before the threads, the unit tests) only one thread
+// runs and nothing is taken.
 class SemHold {
 public:
-    explicit SemHold(int sem_id) : id_(sem_id) { semaphore_p(id_); }
-    ~SemHold() { semaphore_v(id_); }
+    explicit SemHold(int sem_id) : id_(sem_id)
+    {
+        if (id_ >= 0)
+            semaphore_p(id_);
+    }
+    ~SemHold()
+    {
+        if (id_ >= 0)
+            semaphore_v(id_);
+    }
     SemHold(const SemHold &) = delete;
     SemHold &operator=(const SemHold &) = delete;
 

@@ -109,13 +109,7 @@ trapTable_entry *snmpTrapSrvTable_createEntry(long snmpTrapSrvIndex, const char 
 
 void snmpTrapSrvTable_removeEntry(trapTable_entry *row)
 {
-    for (trapTable_entry **link = &Global_trapTable_head; *link; link = &(*link)->next) {
-        if (*link == row) {
-            *link = row->next;
-            free(row);
-            return;
-        }
-    }
+    removeRow(Global_trapTable_head, row);
 }
 
 netsnmp_variable_list *snmpTrapSrvTable_get_first_data_point(void **loop_context, void **data_context,

@@ -388,21 +388,7 @@ netsnmp_variable_list *sensorFirstDataPoint(const SensorFamily &family, void **l
 netsnmp_variable_list *sensorNextDataPoint(const SensorFamily &family, void **loop_context, void **data_context,
                                            netsnmp_variable_list *put_index_data)
 {
-    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
-    long index;
-    {
-        SensorLock hold(family);
-        const sensorEntry *row = *family.tableHead;
-        for (uintptr_t i = 0; row && i < position; i++)
-            row = row->next;
-        if (!row)
-            return nullptr;
-        index = row->index;
-    }
-    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
-    *data_context = sensorIndexContext(index);
-    *loop_context = reinterpret_cast<void *>(position + 1);
-    return put_index_data;
+    return nextRowByPosition(*family.tableHead, *family.semId, loop_context, data_context, put_index_data);
 }
 
 int sensorTableHandler(const SensorFamily &family, netsnmp_agent_request_info *reqinfo,

@@ -13,16 +13,8 @@
 
 // Holds the kind's semaphore for the lifetime of the guard; before the
 // semaphores exist (unit tests) only one thread runs and nothing is taken.
-class SensorLock {
-public:
-    explicit SensorLock(const SensorFamily &family)
-    {
-        if (*family.semId >= 0)
-            hold_.emplace(*family.semId);
-    }
-
-private:
-    std::optional<SemHold> hold_;
+struct SensorLock : SemHold {
+    explicit SensorLock(const SensorFamily &family) : SemHold(*family.semId) {}
 };
 
 // A new row at the head of the family's table; null when out of memory.

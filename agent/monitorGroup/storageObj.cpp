@@ -87,13 +87,7 @@ storageTable_entry *storageTable_createEntry(long index, const char *storageDesc
 
 void storageTable_removeEntry(storageTable_entry *row)
 {
-    for (storageTable_entry **link = &Global_storageTable_head; *link; link = &(*link)->next) {
-        if (*link == row) {
-            *link = row->next;
-            free(row);
-            return;
-        }
-    }
+    removeRow(Global_storageTable_head, row);
 }
 
 netsnmp_variable_list *storageTable_get_first_data_point(void **loop_context, void **data_context,
@@ -108,21 +102,7 @@ netsnmp_variable_list *storageTable_get_next_data_point(void **loop_context, voi
                                                         netsnmp_variable_list *put_index_data,
                                                         netsnmp_iterator_info *)
 {
-    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
-    long index;
-    {
-        StorageLock hold;
-        const storageTable_entry *row = Global_storageTable_head;
-        for (uintptr_t i = 0; row && i < position; i++)
-            row = row->next;
-        if (!row)
-            return nullptr;
-        index = row->index;
-    }
-    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
-    *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
-    *loop_context = reinterpret_cast<void *>(position + 1);
-    return put_index_data;
+    return nextRowByPosition(Global_storageTable_head, sem_storage_id, loop_context, data_context, put_index_data);
 }
 
 int storageTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *,

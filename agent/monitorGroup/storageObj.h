@@ -25,25 +25,9 @@ struct storageTable_entry {
 // Rows; rebuilt by every df pass, guarded by sem_storage_id.
 inline storageTable_entry *Global_storageTable_head = nullptr;
 
-// Holds sem_storage_id; before the semaphores exist (unit tests) only one
-// thread runs and nothing is taken.
-class StorageLock {
-public:
-    StorageLock() : id_(sem_storage_id)
-    {
-        if (id_ >= 0)
-            semaphore_p(id_);
-    }
-    ~StorageLock()
-    {
-        if (id_ >= 0)
-            semaphore_v(id_);
-    }
-    StorageLock(const StorageLock &) = delete;
-    StorageLock &operator=(const StorageLock &) = delete;
-
-private:
-    int id_;
+// Holds sem_storage_id.
+struct StorageLock : SemHold {
+    StorageLock() : SemHold(sem_storage_id) {}
 };
 
 enum storageTableColumn {

@@ -119,9 +119,7 @@ private:
 
     static bool pendingValid()
     {
-        std::optional<SemHold> hold;
-        if (*G::semId >= 0)
-            hold.emplace(*G::semId);
+        SemHold hold(*G::semId);
         long th[4];
         for (int i = 0; i < 4; i++)
             th[i] = pending.named[i] ? pending.value[i] : G::threshold(i);

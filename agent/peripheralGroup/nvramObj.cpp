@@ -50,13 +50,7 @@ nvramTable_entry *nvramTable_createEntry(long index, long totalSize, long diskSi
 
 void nvramTable_removeEntry(nvramTable_entry *row)
 {
-    for (nvramTable_entry **link = &Global_nvramTable_head; *link; link = &(*link)->next) {
-        if (*link == row) {
-            *link = row->next;
-            free(row);
-            return;
-        }
-    }
+    removeRow(Global_nvramTable_head, row);
 }
 
 netsnmp_variable_list *nvramTable_get_first_data_point(void **loop_context, void **data_context,
@@ -71,21 +65,7 @@ netsnmp_variable_list *nvramTable_get_next_data_point(void **loop_context, void 
                                                       netsnmp_variable_list *put_index_data,
                                                       netsnmp_iterator_info *)
 {
-    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
-    long index;
-    {
-        NvramLock hold;
-        const nvramTable_entry *row = Global_nvramTable_head;
-        for (uintptr_t i = 0; row && i < position; i++)
-            row = row->next;
-        if (!row)
-            return nullptr;
-        index = row->index;
-    }
-    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
-    *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
-    *loop_context = reinterpret_cast<void *>(position + 1);
-    return put_index_data;
+    return nextRowByPosition(Global_nvramTable_head, sem_nvram_id, loop_context, data_context, put_index_data);
 }
 
 int nvramTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *, netsnmp_agent_request_info *reqinfo,

@@ -22,25 +22,9 @@ struct nvramTable_entry {
 inline nvramTable_entry *Global_nvramTable_head = nullptr;
 inline int Global_nvramCounter = 0;
 
-// Holds sem_nvram_id; before the semaphores exist (unit tests) only one
-// thread runs and nothing is taken.
-class NvramLock {
-public:
-    NvramLock() : id_(sem_nvram_id)
-    {
-        if (id_ >= 0)
-            semaphore_p(id_);
-    }
-    ~NvramLock()
-    {
-        if (id_ >= 0)
-            semaphore_v(id_);
-    }
-    NvramLock(const NvramLock &) = delete;
-    NvramLock &operator=(const NvramLock &) = delete;
-
-private:
-    int id_;
+// Holds sem_nvram_id.
+struct NvramLock : SemHold {
+    NvramLock() : SemHold(sem_nvram_id) {}
 };
 
 enum nvramTableColumn {
