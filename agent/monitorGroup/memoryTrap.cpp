@@ -21,21 +21,7 @@ const oid memoryTh2Oid[] = {VLM_ENTERPRISE, 200, 2, 5, MEM_TH2, 0};
 const oid memoryTh3Oid[] = {VLM_ENTERPRISE, 200, 2, 5, MEM_TH3, 0};
 const oid memoryTh4Oid[] = {VLM_ENTERPRISE, 200, 2, 5, MEM_TH4, 0};
 
-void setBand(memTrapCheck &check, int band)
-{
-    for (int i = 0; i < 4; i++)
-        check.memoryThFlag[i] = i + 1 == band ? 1 : 0;
-}
-
 } // namespace
-
-bool judgeMemEnableTrap(memTrapCheck &check, const memInfo &record)
-{
-    if (record.memoryTrapState == check.tmpMemTrapState)
-        return false;
-    check.tmpMemTrapState = record.memoryTrapState;
-    return record.memoryTrapState == 1;
-}
 
 MemNotification judgeMemoryTrap(memTrapCheck &check, memInfo &record)
 {
@@ -43,31 +29,9 @@ MemNotification judgeMemoryTrap(memTrapCheck &check, memInfo &record)
         check.tmpMemTrapState = record.memoryTrapState;
         check.entryMemFlag = 1;
     }
-
-    // The highest threshold in use that usage is above; equal is not above.
     const int32_t th[4] = {record.memoryTh1, record.memoryTh2, record.memoryTh3, record.memoryTh4};
-    int band = 0;
-    for (int i = 3; i >= 0 && !band; i--)
-        if (th[i] != -1 && record.memUsedPercentage > th[i])
-            band = i + 1;
-
-    if (band) {
-        record.memoryInfoSeverityState = band + 1;
-        if (check.memoryThFlag[band - 1])
-            return judgeMemEnableTrap(check, record) ? MemNotification::Raise : MemNotification::None;
-        // A new band, from below, from above or from normal. The switch is
-        // taken as seen even when off, so that turning it on while usage
-        // stays in this band still raises at the next check.
-        check.tmpMemTrapState = record.memoryTrapState;
-        setBand(check, band);
-        return record.memoryTrapState == 1 ? MemNotification::Raise : MemNotification::None;
-    }
-
-    if (!check.memoryThFlag[0] && !check.memoryThFlag[1] && !check.memoryThFlag[2] && !check.memoryThFlag[3])
-        return MemNotification::None;
-    record.memoryInfoSeverityState = 1;
-    setBand(check, 0);
-    return record.memoryTrapState == 1 ? MemNotification::Clear : MemNotification::None;
+    return judgeUsageBand(check.memoryThFlag, check.tmpMemTrapState, record.memUsedPercentage, th,
+                          record.memoryTrapState, record.memoryInfoSeverityState);
 }
 
 std::unique_ptr<memInfo> copyMemNodeSnap(memInfo current)

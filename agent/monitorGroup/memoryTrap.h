@@ -2,6 +2,8 @@
 // or clear, and the notification's varbinds.
 #pragma once
 
+#include "monitorGroup/usageThresholds.h"
+
 #include "lib/trapList.h"
 #include "monitorGroup/memoryInfoFrame.h"
 
@@ -17,7 +19,7 @@ struct memTrapCheck {
 };
 inline memTrapCheck Global_memTrapCheck;
 
-enum class MemNotification { None, Raise, Clear };
+using MemNotification = UsageNotification;
 
 // flag argument of fillMemoryDataToTrap and send_memory_notification.
 constexpr int MEM_TRAP_RAISE = 0;
@@ -26,10 +28,6 @@ constexpr int MEM_TRAP_CLEAR = 1;
 // One check of a reading: sets the record's severity, updates `check`, and
 // says which notification to send. Pure.
 MemNotification judgeMemoryTrap(memTrapCheck &check, memInfo &record);
-
-// Follow-up while usage stays in its band: true when the switch was turned
-// on since the last check, which owes the manager a raise for the band.
-bool judgeMemEnableTrap(memTrapCheck &check, const memInfo &record);
 
 // Runs the check on the shared record and queues the notification it calls
 // for; takes sem_memory_id.

@@ -23,46 +23,15 @@ const oid siUsageTh2Oid[] = {VLM_ENTERPRISE, 200, 2, 7, 2, 0};
 const oid siUsageTh3Oid[] = {VLM_ENTERPRISE, 200, 2, 7, 3, 0};
 const oid siUsageTh4Oid[] = {VLM_ENTERPRISE, 200, 2, 7, 4, 0};
 
-void setBand(storageCombination &c, int band)
-{
-    for (int i = 0; i < 4; i++)
-        c.siUsageThFlag[i] = i + 1 == band ? 1 : 0;
-}
-
 } // namespace
-
-bool judgestorageEnableTrap(storageCombination &c)
-{
-    if (c.storageTrapState == c.tmpstorageTrapState)
-        return false;
-    c.tmpstorageTrapState = c.storageTrapState;
-    return c.storageTrapState == 1;
-}
 
 StorageNotification judgeStorageTrap(storageCombination &c)
 {
-    // The highest threshold in use that usage is above; equal is not above.
+    // The row's severity comes from the df pass; the check keeps its own.
     const int32_t th[4] = {c.siUsageTh1, c.siUsageTh2, c.siUsageTh3, c.siUsageTh4};
-    int band = 0;
-    for (int i = 3; i >= 0 && !band; i--)
-        if (th[i] != -1 && c.storageUsedPercentage > th[i])
-            band = i + 1;
-
-    if (band) {
-        if (c.siUsageThFlag[band - 1])
-            return judgestorageEnableTrap(c) ? StorageNotification::Raise : StorageNotification::None;
-        // A new band, from below, from above or from normal. The switch is
-        // taken as seen even when off, so that turning it on while usage
-        // stays in this band still raises at the next pass.
-        c.tmpstorageTrapState = c.storageTrapState;
-        setBand(c, band);
-        return c.storageTrapState == 1 ? StorageNotification::Raise : StorageNotification::None;
-    }
-
-    if (!c.siUsageThFlag[0] && !c.siUsageThFlag[1] && !c.siUsageThFlag[2] && !c.siUsageThFlag[3])
-        return StorageNotification::None;
-    setBand(c, 0);
-    return c.storageTrapState == 1 ? StorageNotification::Clear : StorageNotification::None;
+    int32_t severity = c.storageUsageSeverity;
+    return judgeUsageBand(c.siUsageThFlag, c.tmpstorageTrapState, c.storageUsedPercentage, th, c.storageTrapState,
+                          severity);
 }
 
 std::unique_ptr<storageCombination> copystorageNodeSnap(const storageCombination &c)
@@ -70,7 +39,7 @@ std::unique_ptr<storageCombination> copystorageNodeSnap(const storageCombination
     std::unique_ptr<storageCombination> snap(new (std::nothrow) storageCombination{});
     if (!snap) {
         printf("can not allocate storage\n");
-        exit(0);
+        exit(1);
     }
     snap->storageDescr = c.storageDescr;
     snap->storageUsedPercentage = c.storageUsedPercentage;

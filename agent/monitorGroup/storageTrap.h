@@ -2,6 +2,8 @@
 // when to raise (.103) or clear (.104), and the notification's varbinds.
 #pragma once
 
+#include "monitorGroup/usageThresholds.h"
+
 #include "lib/trapList.h"
 
 #include <cstdint>
@@ -29,7 +31,7 @@ struct storageCombination {
 
 inline std::vector<storageCombination> Global_storageCombinations;
 
-enum class StorageNotification { None, Raise, Clear };
+using StorageNotification = UsageNotification;
 
 // flag argument of fillstorageDataToTrap and send_storage_notification.
 constexpr int STORAGE_TRAP_RAISE = 0;
@@ -38,10 +40,6 @@ constexpr int STORAGE_TRAP_CLEAR = 1;
 // One check of a device's latest line against its own thresholds and switch:
 // updates the band flags and says which notification to send. Pure.
 StorageNotification judgeStorageTrap(storageCombination &c);
-
-// Follow-up while usage stays in its band: true when the switch was turned
-// on since the last check, which owes the manager a raise for the band.
-bool judgestorageEnableTrap(storageCombination &c);
 
 // Runs the check on one device and queues the notification it calls for.
 void send_storage_trap(storageCombination &c);

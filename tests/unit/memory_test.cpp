@@ -5,6 +5,8 @@
 #include "monitorGroup/memoryTrap.h"
 
 #include <cstring>
+#include "usagePrint.h"
+
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
@@ -40,11 +42,6 @@ memInfo recordWith(int th1, int th2, int th3, int th4, int trapState = 1)
 }
 
 } // namespace
-
-void PrintTo(MemNotification n, std::ostream *os)
-{
-    *os << (n == MemNotification::Raise ? "raise" : n == MemNotification::Clear ? "clear" : "none");
-}
 
 // -- /proc/meminfo -------------------------------------------------------------
 

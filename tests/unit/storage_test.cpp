@@ -7,6 +7,8 @@
 #include "peripheralGroup/nvramObj.h"
 
 #include <algorithm>
+#include "usagePrint.h"
+
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
@@ -47,11 +49,6 @@ storageInfo thresholds(int th1, int th2, int th3, int th4, int trapEnable = 1)
 }
 
 } // namespace
-
-void PrintTo(StorageNotification n, std::ostream *os)
-{
-    *os << (n == StorageNotification::Raise ? "raise" : n == StorageNotification::Clear ? "clear" : "none");
-}
 
 // -- df lines --------------------------------------------------------------------
 
