@@ -1,5 +1,6 @@
 // vlm_subagent: the hardware-health AgentX subagent. Start-up, main loop, stop.
 #include "mibFrame.h"
+#include "peripheralGroup/hwdProbe.h"
 #include "startup.h"
 #include "thread.h"
 
@@ -24,6 +25,9 @@ int main(int argc, char **argv)
     netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
 
     init_buffer();
+    // The devices attached before the agent started, so that the hot-plug
+    // watcher tells new ones from known ones.
+    getHwInfo();
     register_groups();
     init_module();
 

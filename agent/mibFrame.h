@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 // Every diagnostic is preceded by the trace line naming function, file and line.
@@ -74,6 +75,64 @@ netsnmp_variable_list *nextRowByPosition(Row *const &head, int semId, void **loo
     *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
     *loop_context = reinterpret_cast<void *>(position + 1);
     return put_index_data;
+}
+
+// The first step of the walk above: position 0.
+template <typename Row>
+netsnmp_variable_list *firstRowByPosition(Row *const &head, int semId, void **loop_context, void **data_context,
+                                          netsnmp_variable_list *put_index_data)
+{
+    *loop_context = nullptr;
+    return nextRowByPosition(head, semId, loop_context, data_context, put_index_data);
+}
+
+// The row of a list with this index; null when there is none.
+template <typename Row>
+Row *findRowByIndex(Row *head, long index)
+{
+    for (Row *row = head; row; row = row->next)
+        if (row->index == index)
+            return row;
+    return nullptr;
+}
+
+// Text of a fixed-width field as an OCTET STRING value, without terminator.
+template <size_t N>
+void setVarText(netsnmp_variable_list *var, const char (&field)[N])
+{
+    snmp_set_var_typed_value(var, ASN_OCTET_STR, field, strnlen(field, N));
+}
+
+// The handler body of a read-only table walked by nextRowByPosition. Only
+// GET acts (the library answers a SET with notWritable): a column outside
+// minColumn..maxColumn gets noSuchObject; the row is found again by its
+// index with the group's semaphore held, noSuchInstance when it has gone
+// meanwhile; answer(row, column, varbind) sets the value.
+template <typename Row, typename Answer>
+int answerReadOnlyTable(Row *const &head, int semId, int minColumn, int maxColumn,
+                        netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests, Answer answer)
+{
+    if (reqinfo->mode != MODE_GET)
+        return SNMP_ERR_NOERROR;
+    for (netsnmp_request_info *request = requests; request; request = request->next) {
+        if (request->processed)
+            continue;
+        const long index = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
+        netsnmp_table_request_info *info = netsnmp_extract_table_info(request);
+        const int column = info ? static_cast<int>(info->colnum) : 0;
+        if (column < minColumn || column > maxColumn) {
+            netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
+            continue;
+        }
+        SemHold hold(semId);
+        const Row *row = index ? findRowByIndex<const Row>(head, index) : nullptr;
+        if (!row) {
+            netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
+            continue;
+        }
+        answer(*row, column, request->requestvb);
+    }
+    return SNMP_ERR_NOERROR;
 }
 
 // Unlinks a row from its list and frees it; a row not on the list is left alone.

@@ -6,6 +6,8 @@
 #include "lib/trapList.h"
 #include "lib/fieldCopy.h"
 #include "monitorGroup/cpuInfoFrame.h"
+#include "monitorGroup/hwdInfoFrame.h"
+#include "monitorGroup/hwdObj.h"
 #include "monitorGroup/memoryInfoFrame.h"
 #include "monitorGroup/powerObj.h"
 #include "monitorGroup/sensorTable.h"
@@ -105,6 +107,8 @@ void register_groups()
     init_currentObj();
     init_memoryInfo();
     init_cpuInfo();
+    init_hwdObj();
+    init_hwdInfo();
     init_wdtInfo();
     init_storageInfo();
     init_storageObj();

@@ -3,14 +3,22 @@
 
 #include "atMgmt/trapInfoProbe.h"
 #include "atSystem/sysInfoFrame.h"
+#include "hwdWatcher.h"
 #include "lib/trapList.h"
 #include "semaphore.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
+#include <sys/select.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+constexpr unsigned HWD_SOCKET_RETRY_SECONDS = 60;
+}
 
 pthread_t getHddInfoThread, getStandardTableThread, getCpuInfoThread, getMemoryInfoThread,
     getPowerInfoThread, getHwdInfoThread, getWdtInfoThread, getStorageInfoThread;
@@ -62,8 +70,33 @@ void *powerInfoThread(void *)
 void *hwdInfoThread(void *)
 {
     sleep(1);
-    for (;;)
-        hwdInfoCycle();
+    int fd = -1;
+    for (;;) {
+        if (fd < 0) {
+            fd = openUeventSocket();
+            if (fd < 0) {
+                // No socket (no netlink in this kernel, or no memory): try
+                // again later instead of spinning on a failed select.
+                sleep(HWD_SOCKET_RETRY_SECONDS);
+                continue;
+            }
+        }
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(fd, &readable);
+        timeval timeout = {3600, 0};
+        const int ready = select(fd + 1, &readable, nullptr, nullptr, &timeout);
+        if (ready < 0 && errno != EINTR)
+            sleep(1);
+        if (ready <= 0 || !FD_ISSET(fd, &readable))
+            continue;
+        // Only the header, the message's first string, is looked at; the
+        // last byte stays 0 so that it is always terminated.
+        char buf[512] = {};
+        if (recv(fd, buf, sizeof buf - 1, 0) < 2)
+            continue;
+        hwd_handler(buf);
+    }
 }
 
 void *wdtInfoThread(void *)

@@ -26,7 +26,6 @@ void standardTableCycle();  // one sensor acquisition cycle (may sleep 1 s more)
 void cpuInfoCycle();        // one CPU sample, which waits 1 s, and its store
 void memoryInfoCycle();     // reading, store and notification check
 bool powerInfoCycle();      // false once there is no power-supply device
-void hwdInfoCycle();        // waits for and handles hot-plug events
 void wdtInfoCycle();        // reads the driver's file, then stores under sem_wdt_id
 void storageInfoCycle();    // df pass; takes sem_storage_id itself after df
 void wlanInfoCycle();       // runs with sem_wlan_id held

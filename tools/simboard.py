@@ -14,7 +14,9 @@ board and drops its mounts; the holder ends when the board is closed, when its
 creator dies (its stdin reaches EOF) or when its unshare parent is killed.
 
 Used by the integration tests (import), `make demo` (`simboard.py demo`) and
-the benchmark; `simboard.py exec CMD...` runs a command inside the demo board.
+the benchmark; `simboard.py exec CMD...` runs a command inside the demo board,
+`simboard.py plug DEVICE` / `unplug DEVICE` attaches a USB device to it or
+takes one away (the board's lsusb and a kernel uevent).
 """
 
 import atexit
@@ -205,6 +207,159 @@ def df_text(filesystems: Sequence[FileSystem]) -> str:
     for fs in filesystems:
         lines.append("%-15s %9d %5d %9d %4s %s" % fs)
     return "\n".join(lines) + "\n"
+
+
+# ---------------------------------------------------------------------------
+# USB devices: what "lsusb -v" prints for them, and the kernel's uevents when
+# one comes or goes.
+#
+# Each file of tests/fixtures/lsusb holds one device block as usbutils 014
+# prints it for root (from the "Bus ..." line to the device status), without
+# blank lines. "lsusb -v" puts a blank line before every block, so its
+# output starts with a blank line and ends with the last block's last line.
+
+LSUSB_FIXTURES = REPO / "tests" / "fixtures" / "lsusb"
+DEFAULT_USB_DEVICES = ("root_hub_2", "root_hub_3")   # a board with nothing plugged in
+# What lsusb prints when a device does not answer yet (a freshly plugged one).
+LSUSB_ERROR_LINE = "cannot read device status, Protocol error (71)"
+
+NETLINK_KOBJECT_UEVENT = 15
+UEVENT_GROUP = 1          # the kernel's own broadcasts (udev re-sends on group 2)
+FIRST_UEVENT_SEQNUM = 3120
+
+
+def usb_fixture(name: str) -> str:
+    """The lsusb -v block of fixture `name` (tests/fixtures/lsusb/NAME.txt)."""
+    path = LSUSB_FIXTURES / (name + ".txt")
+    if not path.exists():
+        raise BoardError("no USB fixture %r (have: %s)" % (name, ", ".join(usb_fixture_names())))
+    return path.read_text()
+
+
+def usb_fixture_names() -> List[str]:
+    return sorted(p.stem for p in LSUSB_FIXTURES.glob("*.txt"))
+
+
+def lsusb_text(blocks: Sequence[str]) -> str:
+    """What lsusb -v prints for these device blocks: a blank line before
+    each block, none after the last."""
+    return "".join("\n" + (b if b.endswith("\n") else b + "\n") for b in blocks)
+
+
+def lsusb_text_with_error(text: str) -> str:
+    """`text` with lsusb's complaint about a device that does not answer yet
+    after the first device block (at the end when there is only one)."""
+    end = text.find("\n\n", 1)
+    if end < 0:
+        return text + LSUSB_ERROR_LINE + "\n"
+    return text[:end + 1] + LSUSB_ERROR_LINE + "\n" + text[end + 1:]
+
+
+def usb_kind(block: str) -> Optional[str]:
+    """The hot-plug kind of a device block, as the agent's inventory
+    decides it: "storage" (Mass Storage wins), "mouse" (a composite
+    keyboard and mouse counts as a mouse), "keyboard", or None."""
+    for keyword, kind in (("Mass Storage", "storage"), ("Mouse", "mouse"), ("Keyboard", "keyboard")):
+        if keyword in block:
+            return kind
+    return None
+
+
+def _usb_ids(block: str) -> Tuple[str, str]:
+    """(vendor, product) of a block, 4 upper-case hex digits each."""
+    vendor = product = "0000"
+    for line in block.splitlines():
+        if line.startswith("  idVendor "):
+            vendor = line.split()[1][2:].upper()
+        elif line.startswith("  idProduct "):
+            product = line.split()[1][2:].upper()
+    return vendor, product
+
+
+def usb_uevents(kind: Optional[str], action: str, slot: int, block: str,
+                full: bool = False) -> List[Tuple[str, str, Dict[str, str]]]:
+    """The uevents (action, devpath, extra properties) the kernel sends when
+    the device of `block` is plugged (action "add") or unplugged ("remove")
+    on port 1-N of the first xHCI bus, N from `slot`. Only the one the
+    agent watches for its kind, unless `full`: then the whole burst, in the
+    kernel's order, with the watched one among them.
+
+    storage: .../scsi_disk/H:0:0:0; keyboard: the Caps Lock LED
+    .../inputN::capslock; mouse: .../inputN/mouseM; no kind: the USB device."""
+    port = "1-%d" % (slot % 14 + 1)
+    usb = "/devices/pci0000:00/0000:00:14.0/usb1/" + port
+    intf = "%s/%s:1.0" % (usb, port)
+    vendor, product = _usb_ids(block)
+    dev = {"DEVTYPE": "usb_device", "PRODUCT": "%x/%x/0" % (int(vendor, 16), int(product, 16)),
+           "BUSNUM": "001", "DEVNUM": "%03d" % (slot + 3)}
+    events: List[Tuple[str, str, Dict[str, str]]] = [(action, usb, dict(dev, SUBSYSTEM="usb")),
+                                                     (action, intf, {"SUBSYSTEM": "usb", "DEVTYPE": "usb_interface"})]
+    watched = []
+    if kind == "storage":
+        host = slot + 2
+        scsi = "%s/host%d/target%d:0:0/%d:0:0:0" % (intf, host, host, host)
+        disk = "sd" + chr(ord("b") + slot % 24)
+        events += [(action, "%s/host%d" % (intf, host), {"SUBSYSTEM": "scsi", "DEVTYPE": "scsi_host"}),
+                   (action, "%s/host%d/scsi_host/host%d" % (intf, host, host), {"SUBSYSTEM": "scsi_host"}),
+                   (action, "%s/host%d/target%d:0:0" % (intf, host, host),
+                    {"SUBSYSTEM": "scsi", "DEVTYPE": "scsi_target"}),
+                   (action, scsi, {"SUBSYSTEM": "scsi", "DEVTYPE": "scsi_device"})]
+        watched = [(action, "%s/scsi_disk/%d:0:0:0" % (scsi, host), {"SUBSYSTEM": "scsi_disk"})]
+        events += watched
+        events += [(action, "%s/scsi_device/%d:0:0:0" % (scsi, host), {"SUBSYSTEM": "scsi_device"}),
+                   (action, "%s/scsi_generic/sg%d" % (scsi, host), {"SUBSYSTEM": "scsi_generic"}),
+                   (action, "%s/bsg/%d:0:0:0" % (scsi, host), {"SUBSYSTEM": "bsg"}),
+                   (action, "%s/block/%s" % (scsi, disk), {"SUBSYSTEM": "block", "DEVTYPE": "disk"}),
+                   (action, "%s/block/%s/%s1" % (scsi, disk, disk),
+                    {"SUBSYSTEM": "block", "DEVTYPE": "partition"})]
+    elif kind in ("keyboard", "mouse"):
+        hid = "%s/0003:%s:%s.%04X" % (intf, vendor, product, slot + 1)
+        n = slot + 5
+        inp = "%s/input/input%d" % (hid, n)
+        events += [(action, hid, {"SUBSYSTEM": "hid"}), (action, inp, {"SUBSYSTEM": "input"})]
+        if kind == "keyboard":
+            leds = [(action, "%s/input%d::%s" % (inp, n, led), {"SUBSYSTEM": "leds"})
+                    for led in ("numlock", "capslock", "scrolllock", "compose", "kana")]
+            watched = [leds[1]]
+            events += leds
+        else:
+            watched = [(action, "%s/mouse%d" % (inp, slot),
+                        {"SUBSYSTEM": "input", "MAJOR": "13", "MINOR": "%d" % (32 + slot),
+                         "DEVNAME": "input/mouse%d" % slot})]
+            events += watched
+        events += [(action, "%s/event%d" % (inp, n),
+                    {"SUBSYSTEM": "input", "MAJOR": "13", "MINOR": "%d" % (64 + n), "DEVNAME": "input/event%d" % n}),
+                   (action, "%s/hidraw/hidraw%d" % (hid, slot), {"SUBSYSTEM": "hidraw"})]
+    else:
+        watched = events[:1]
+    if action == "remove":
+        events.reverse()   # children go first
+    else:
+        events += [("bind", intf, {"SUBSYSTEM": "usb", "DEVTYPE": "usb_interface"}),
+                   ("bind", usb, dict(dev, SUBSYSTEM="usb"))]
+    return events if full else watched
+
+
+def uevent_message(action: str, devpath: str, props: Optional[Dict[str, str]] = None,
+                   seqnum: int = 1) -> bytes:
+    """A uevent in the kernel's format: "ACTION@DEVPATH", then ACTION,
+    DEVPATH, SUBSYSTEM, the other properties and SEQNUM as KEY=VALUE, each
+    string ended by a NUL."""
+    fields = {"ACTION": action, "DEVPATH": devpath, "SUBSYSTEM": _uevent_subsystem(devpath)}
+    fields.update(props or {})
+    fields.pop("SEQNUM", None)
+    fields["SEQNUM"] = str(seqnum)
+    return ("%s@%s\0" % (action, devpath)).encode() + \
+        b"".join(("%s=%s\0" % kv).encode() for kv in fields.items())
+
+
+def _uevent_subsystem(devpath: str) -> str:
+    """SUBSYSTEM for a devpath given without one: a guess from its shape."""
+    for part, subsystem in (("/scsi_disk/", "scsi_disk"), ("::", "leds"), ("/input/", "input"),
+                            ("/net/", "net"), ("/block/", "block")):
+        if part in devpath:
+            return subsystem
+    return "usb"
 
 
 def _sysfs_reading(value: Union[float, str]) -> str:
@@ -436,7 +591,7 @@ def _die_with_parent():
     return arm
 
 
-def netns_socket(pid: int, family=socket.AF_INET, kind=socket.SOCK_DGRAM) -> socket.socket:
+def netns_socket(pid: int, family=socket.AF_INET, kind=socket.SOCK_DGRAM, proto: int = 0) -> socket.socket:
     """A socket that belongs to the network namespace of process `pid`.
 
     The calling thread enters the namespace just long enough to create the
@@ -450,7 +605,7 @@ def netns_socket(pid: int, family=socket.AF_INET, kind=socket.SOCK_DGRAM) -> soc
                     err = ctypes.get_errno()
                     raise OSError(err, "setns into the board: " + os.strerror(err))
                 try:
-                    return socket.socket(family, kind)
+                    return socket.socket(family, kind, proto)
                 finally:
                     if _libc.setns(own, _CLONE_NEWNET) != 0:
                         # This thread would go on talking in the board's network.
@@ -460,6 +615,37 @@ def netns_socket(pid: int, family=socket.AF_INET, kind=socket.SOCK_DGRAM) -> soc
                 os.close(target)
         finally:
             os.close(own)
+
+
+def uevent_sockets(pid: int) -> List[Tuple[int, int, int]]:
+    """(port id, multicast groups, inode) of every user-space uevent socket
+    (NETLINK_KOBJECT_UEVENT) in the network namespace of process `pid`."""
+    found = []
+    try:
+        with open("/proc/%d/net/netlink" % pid) as f:
+            next(f)
+            for line in f:
+                fields = line.split()
+                if len(fields) >= 10 and int(fields[1]) == NETLINK_KOBJECT_UEVENT and int(fields[2]) != 0:
+                    found.append((int(fields[2]), int(fields[3], 16), int(fields[9])))
+    except (OSError, ValueError, StopIteration):
+        pass
+    return found
+
+
+def _socket_inodes(pid: int) -> set:
+    inodes = set()
+    try:
+        for fd in os.listdir("/proc/%d/fd" % pid):
+            try:
+                target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+            except OSError:
+                continue
+            if target.startswith("socket:["):
+                inodes.add(int(target[8:-1]))
+    except OSError:
+        pass
+    return inodes
 
 
 def _children(pid: int) -> List[int]:
@@ -599,12 +785,14 @@ class Board:
     `config` is the agent's XML file content: FACTORY (the repository's file),
     a string, or None for no file at all. `sensors` are the inputs of the
     board's vlmhwmon chip; None: the board has no such chip (its hwmon class
-    is then empty)."""
+    is then empty). `usb_devices` are the fixture names of the USB devices
+    attached at start (tests/fixtures/lsusb)."""
 
     def __init__(self, config=FACTORY, product_name: Optional[str] = DEFAULT_PRODUCT_NAME,
                  issue: str = DEFAULT_ISSUE, lsb_release: str = DEFAULT_LSB_RELEASE,
                  meminfo: Optional[Dict[str, int]] = None,
                  sensors: Optional[Sequence[Sensor]] = DEFAULT_SENSORS,
+                 usb_devices: Sequence[str] = DEFAULT_USB_DEVICES,
                  agent: Optional[str] = None, shim: Optional[str] = None,
                  keep: bool = False):
         self.agent_path = Path(agent or os.environ.get("VLM_SUBAGENT") or REPO / "build" / "vlm_subagent")
@@ -619,6 +807,7 @@ class Board:
         self._proc_stat: Tuple[int, ...] = DEFAULT_PROC_STAT
         self._sensors = None if sensors is None else list(sensors)
         self._removed_temperatures: List[Sensor] = []
+        self._usb_devices = list(usb_devices)
         self.root: Optional[Path] = None
         self.holder: Optional[subprocess.Popen] = None
         self.holder_pid: Optional[int] = None
@@ -627,6 +816,7 @@ class Board:
         self.agent: Optional[BoardProcess] = None
         self._binds: List[List[str]] = []
         self._closed = False
+        self._attached = False   # a handle on another process's board (attach())
 
     # -- layout -------------------------------------------------------------
 
@@ -685,6 +875,7 @@ class Board:
         self.add_command("lsb_release", self._lsb_release)
         self.add_file("/proc/meminfo", meminfo_text(**self._meminfo))
         self._make_df()
+        self._make_lsusb()
         self.add_file("/proc/stat", proc_stat_text(*self._proc_stat))
         self._make_cpu_tree()
         self._make_watchdog()
@@ -742,7 +933,7 @@ class Board:
 
     def close(self):
         """Stops everything and removes the sandbox. Safe to call twice."""
-        if self._closed:
+        if self._closed or self._attached:
             return
         self._closed = True
         procs = ([self.agent] if self.agent else []) + list(self.trapds.values()) + \
@@ -777,6 +968,17 @@ class Board:
             _live_boards.remove(self)
         if self.root is not None and not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)
+
+    @classmethod
+    def attach(cls, root: Union[str, Path], holder_pid: int) -> "Board":
+        """A handle on a board that another process runs (the demo): its
+        stand-ins can be changed and uevents sent through it; closing the
+        handle leaves the board alone."""
+        board = cls(config=None)
+        board.root = Path(root)
+        board.holder_pid = int(holder_pid)
+        board._attached = True
+        return board
 
     def __enter__(self):
         return self.start()
@@ -825,6 +1027,13 @@ class Board:
         """Adds a trapsink line to snmpd.conf (read by snmpd and the agent at start)."""
         with open(self.snmpd_conf, "a") as f:
             f.write("trapsink %s %s %d\n" % (host, community, port))
+
+    def add_trap2sink(self, host: str, community: str = "public", port: int = 162):
+        """Adds a trap2sink line to snmpd.conf: snmpd then forwards every
+        notification to that receiver as an SNMPv2c trap too (the agent
+        itself reads only the trapsink lines)."""
+        with open(self.snmpd_conf, "a") as f:
+            f.write("trap2sink %s %s %d\n" % (host, community, port))
 
     def read_config(self) -> str:
         return self.config_path.read_text()
@@ -1080,6 +1289,202 @@ class Board:
     def df_hanging(self) -> bool:
         """True once a df run has started hanging since set_df_hang()."""
         return (self.root / "cmd" / "df.hung").exists()
+
+    # -- USB devices: a stand-in lsusb and kernel uevents ------------------------
+    #
+    # The agent learns of a USB device coming or going from the kernel's
+    # uevent broadcast, then runs "lsusb -v" through the shell to find out
+    # which device it was. The board's lsusb prints the board's device list
+    # (the blocks of the fixtures named in cmd/usb.json) whatever its
+    # arguments, and counts its runs. While errors are pending, a run adds
+    # the line lsusb prints for a device that does not answer yet; with the
+    # hang flag a run never ends (until the agent kills it) and leaves a
+    # marker. The state lives in files, so that `simboard.py plug` can change
+    # the demo board from another process.
+
+    @property
+    def _usb_state_path(self) -> Path:
+        return self.root / "cmd" / "usb.json"
+
+    def _usb_state(self) -> dict:
+        try:
+            return json.loads(self._usb_state_path.read_text())
+        except (OSError, ValueError):
+            return {"devices": list(self._usb_devices), "slots": {}, "seqnum": FIRST_UEVENT_SEQNUM}
+
+    def _save_usb_state(self, state: dict):
+        _replace_file(self._usb_state_path, json.dumps(state), 0o644)
+
+    def _make_lsusb(self):
+        cmd = self.root / "cmd"
+        self.add_script("lsusb",
+                        "#!/bin/sh\n"
+                        "# Stand-in for lsusb on the simulated board.\n"
+                        "echo \"$*\" >> '{runs}'\n"
+                        "if [ -e '{hang}' ]; then\n"
+                        "    : > '{hung}'\n"
+                        "    exec /bin/sleep 3600\n"
+                        "fi\n"
+                        "left=$(/bin/cat '{errors}' 2>/dev/null)\n"
+                        "if [ \"${{left:-0}}\" -gt 0 ]; then\n"
+                        "    echo $((left - 1)) > '{errors}'\n"
+                        "    exec /bin/cat '{err_out}'\n"
+                        "fi\n"
+                        "exec /bin/cat '{out}'\n".format(
+                            runs=cmd / "lsusb.runs", hang=cmd / "lsusb.hang", hung=cmd / "lsusb.hung",
+                            errors=cmd / "lsusb.errors", err_out=cmd / "lsusb.err.out", out=cmd / "lsusb.out"))
+        (cmd / "lsusb.runs").write_text("")
+        self.set_usb_devices(self._usb_devices)
+
+    def _write_lsusb(self, text: str):
+        cmd = self.root / "cmd"
+        _replace_file(cmd / "lsusb.err.out", lsusb_text_with_error(text), 0o644)
+        _replace_file(cmd / "lsusb.out", text, 0o644)
+
+    def set_usb_devices(self, names: Sequence[str]):
+        """The devices attached from now on, by fixture name, in lsusb's
+        order. Sends no uevent (see plug, unplug and usb_event)."""
+        self._usb_devices = list(names)
+        if self.root is None:
+            return   # written when the board starts
+        text = lsusb_text([usb_fixture(n) for n in self._usb_devices])
+        state = self._usb_state()
+        state["devices"] = list(self._usb_devices)
+        self._save_usb_state(state)
+        self._write_lsusb(text)
+
+    def usb_devices(self) -> Optional[List[str]]:
+        """The attached devices' fixture names; None after set_lsusb_output."""
+        if self.root is None:
+            return list(self._usb_devices)
+        return self._usb_state()["devices"]
+
+    def set_lsusb_output(self, text: str):
+        """What lsusb prints from now on, as is (no device list any more)."""
+        state = self._usb_state()
+        state["devices"] = None
+        self._save_usb_state(state)
+        self._write_lsusb(text)
+
+    def lsusb_output(self) -> str:
+        return (self.root / "cmd" / "lsusb.out").read_text()
+
+    def set_lsusb_error(self, runs: int = 1):
+        """The next `runs` lsusb runs report a device that does not answer
+        (a line with "error" after the first device block); later runs
+        print the list as usual."""
+        (self.root / "cmd" / "lsusb.errors").write_text("%d\n" % runs)
+
+    def lsusb_errors_pending(self) -> int:
+        try:
+            return int((self.root / "cmd" / "lsusb.errors").read_text().strip() or 0)
+        except OSError:
+            return 0
+
+    def set_lsusb_hang(self, hang: bool = True):
+        """While set, every lsusb run hangs (until the agent kills it)."""
+        flag, marker = self.root / "cmd" / "lsusb.hang", self.root / "cmd" / "lsusb.hung"
+        if hang:
+            marker.unlink(missing_ok=True)
+            flag.touch()
+        else:
+            flag.unlink(missing_ok=True)
+
+    def lsusb_hanging(self) -> bool:
+        """True once an lsusb run has started hanging since set_lsusb_hang()."""
+        return (self.root / "cmd" / "lsusb.hung").exists()
+
+    def lsusb_calls(self) -> List[str]:
+        """The arguments of every lsusb run so far, oldest first."""
+        return (self.root / "cmd" / "lsusb.runs").read_text().splitlines()
+
+    def lsusb_runs(self) -> int:
+        """How many times lsusb has been started so far."""
+        return len(self.lsusb_calls())
+
+    def send_uevent(self, action: str, devpath: str, props: Optional[Dict[str, str]] = None) -> bytes:
+        """Broadcasts one uevent as the kernel does (uevent_message, the next
+        sequence number) to the uevent listeners of the board's network
+        namespace; returns the message."""
+        state = self._usb_state()
+        seqnum = state.get("seqnum", FIRST_UEVENT_SEQNUM)
+        state["seqnum"] = seqnum + 1
+        self._save_usb_state(state)
+        message = uevent_message(action, devpath, props, seqnum)
+        self.send_uevent_raw(message)
+        return message
+
+    def send_uevent_raw(self, payload: bytes):
+        """Broadcasts `payload` as it is on the kernel's uevent group."""
+        with netns_socket(self.holder_pid, socket.AF_NETLINK, socket.SOCK_RAW, NETLINK_KOBJECT_UEVENT) as s:
+            s.sendto(payload, (0, UEVENT_GROUP))
+
+    def uevent_listener(self, timeout: float = 2.0) -> socket.socket:
+        """A socket in the board that receives the uevents broadcast there,
+        as the agent's does (for checking the board itself)."""
+        s = netns_socket(self.holder_pid, socket.AF_NETLINK, socket.SOCK_RAW, NETLINK_KOBJECT_UEVENT)
+        s.bind((0, UEVENT_GROUP))
+        s.settimeout(timeout)
+        return s
+
+    def agent_listens_for_uevents(self) -> bool:
+        """True when the agent holds a uevent socket that receives the
+        kernel's broadcasts."""
+        if self.agent is None or self.agent.pid is None:
+            return False
+        mine = _socket_inodes(self.agent.pid)
+        return any(groups & UEVENT_GROUP and inode in mine
+                   for _, groups, inode in uevent_sockets(self.holder_pid))
+
+    def wait_uevent_listener(self, timeout: float = 5.0) -> float:
+        """Waits until the agent listens for uevents (its watcher starts
+        about a second after the agent); returns the seconds waited."""
+        start = time.monotonic()
+        while not self.agent_listens_for_uevents():
+            if time.monotonic() - start > timeout:
+                raise BoardError("the agent did not listen for uevents within %.1f s:\n%s" % (
+                    timeout, self.agent_output()))
+            time.sleep(0.02)
+        return time.monotonic() - start
+
+    def _usb_slot(self, name: str) -> int:
+        """The port a device sits on, the same for its arrival and removal."""
+        state = self._usb_state()
+        slots = state.setdefault("slots", {})
+        if name not in slots:
+            slots[name] = len(slots)
+            self._save_usb_state(state)
+        return slots[name]
+
+    def usb_event(self, action: str, name: str, kind: Optional[str] = None, full: bool = False) -> List[bytes]:
+        """Sends the uevent(s) of device `name` coming ("add") or going
+        ("remove") without changing the device list: for its kind (given,
+        or usb_kind of its block) the one the agent watches, or with `full`
+        the kernel's whole burst (see usb_uevents). Returns the messages."""
+        block = usb_fixture(name)
+        kind = kind or usb_kind(block)
+        return [self.send_uevent(a, path, props)
+                for a, path, props in usb_uevents(kind, action, self._usb_slot(name), block, full)]
+
+    def plug(self, name: str, kind: Optional[str] = None, full: bool = False, at: Optional[int] = None) -> List[bytes]:
+        """Device `name` arrives: added to the list (at the end, or at index
+        `at`), then its uevent(s) sent (see usb_event)."""
+        devices = self.usb_devices()
+        if devices is None:
+            raise BoardError("the lsusb output was set as text; set_usb_devices() first")
+        devices.insert(len(devices) if at is None else at, name)
+        self.set_usb_devices(devices)
+        return self.usb_event("add", name, kind, full)
+
+    def unplug(self, name: str, kind: Optional[str] = None, full: bool = False) -> List[bytes]:
+        """Device `name` leaves: its first block taken from the list, then
+        its uevent(s) sent (see usb_event)."""
+        devices = self.usb_devices()
+        if devices is None or name not in devices:
+            raise BoardError("%s is not attached" % name)
+        devices.remove(name)
+        self.set_usb_devices(devices)
+        return self.usb_event("remove", name, kind, full)
 
     # -- the hardware-monitor chip (libsensors' view of /sys/class/hwmon) -----
     #
@@ -1620,6 +2025,7 @@ def _demo() -> int:
         step("/sys/class/hwmon", "%s: %s" % (HWMON_CHIP, ", ".join(
             "%s %g %s" % (s.label, s.value, {"temp": "C", "in": "V", "curr": "A"}[s.kind])
             for s in DEFAULT_SENSORS)))
+        step("lsusb -v", ", ".join("%s (%s)" % (n, _usb_title(n)) for n in board.usb_devices()))
         board.start_trapd()
         step("snmptrapd", "receiving on udp 127.0.0.1:162")
         board.start_snmpd()
@@ -1650,6 +2056,9 @@ def _demo() -> int:
         print("  %s exec cat /etc/snmp/%s" % (me_cmd, CONFIG_NAME))
         print("  %s exec sh -c 'echo 90000 > /sys/class/hwmon/hwmon0/temp1_input'"
               "   (Temp CPU to 90.0 C: an alarm)" % me_cmd)
+        print("  %s plug stick_a     (a USB stick arrives: two rows in %s.200.3.6.4, two notifications)"
+              % (me_cmd, ENTERPRISE))
+        print("  %s unplug stick_a   (and leaves again; plug alone lists the USB devices)" % me_cmd)
         print("  %s exec            (a shell inside the board)" % me_cmd)
         print("Logs of snmpd, snmptrapd and the agent: %s" % board.log_dir, flush=True)
         while not stop.wait(0.5):
@@ -1684,6 +2093,35 @@ def _exec(argv: List[str]) -> int:
     return subprocess.run(cmd, env=info["env"]).returncode
 
 
+def _usb_title(name: str) -> str:
+    """Vendor and product of a USB fixture, from its "Bus ..." line."""
+    first = usb_fixture(name).split("\n", 1)[0]
+    return first.split(": ID ", 1)[-1][10:].strip() or first.split(": ID ", 1)[-1][:9]
+
+
+def _usb_cli(action: str, argv: List[str]) -> int:
+    """plug NAME / unplug NAME on the running demo board."""
+    if len(argv) != 1:
+        print("usage: %s %s DEVICE    (DEVICE: one of the USB fixtures)" % (sys.argv[0], action), file=sys.stderr)
+        for name in usb_fixture_names():
+            print("  %-16s %-9s %s" % (name, usb_kind(usb_fixture(name)) or "-", _usb_title(name)), file=sys.stderr)
+        return 2
+    info = _read_demo_pidfile()
+    if not info:
+        print("No demo board is running (start one with: make demo).", file=sys.stderr)
+        return 1
+    board = Board.attach(info["root"], info["holder_pid"])
+    try:
+        messages = board.plug(argv[0]) if action == "plug" else board.unplug(argv[0])
+    except BoardError as e:
+        print(e, file=sys.stderr)
+        return 1
+    for message in messages:
+        print("uevent %s" % message.split(b"\0", 1)[0].decode())
+    print("attached now: %s" % ", ".join(board.usb_devices()))
+    return 0
+
+
 def main(argv: List[str]) -> int:
     if len(argv) >= 2 and argv[1] == "_holder":
         return _holder_main(argv[2])
@@ -1694,9 +2132,13 @@ def main(argv: List[str]) -> int:
         return _demo()
     if len(argv) >= 2 and argv[1] == "exec":
         return _exec(argv[2:])
-    print("usage: %s demo | exec COMMAND [ARG...]\n"
-          "  demo   run vlm_subagent on a simulated board until Ctrl-C\n"
-          "  exec   run a command inside the running demo board" % argv[0], file=sys.stderr)
+    if len(argv) >= 2 and argv[1] in ("plug", "unplug"):
+        return _usb_cli(argv[1], argv[2:])
+    print("usage: %s demo | exec COMMAND [ARG...] | plug DEVICE | unplug DEVICE\n"
+          "  demo     run vlm_subagent on a simulated board until Ctrl-C\n"
+          "  exec     run a command inside the running demo board\n"
+          "  plug     attach a USB device to the running demo board (no DEVICE: list them)\n"
+          "  unplug   take a USB device away from it" % argv[0], file=sys.stderr)
     return 2
 
 

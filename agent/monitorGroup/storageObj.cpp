@@ -12,44 +12,23 @@ namespace {
 
 const oid storageTable_oid[] = {VLM_ENTERPRISE, 200, 2, 7, 7};
 
-const storageTable_entry *findRow(long index)
+void answerColumn(const storageTable_entry &row, int column, netsnmp_variable_list *vb)
 {
-    for (const storageTable_entry *row = Global_storageTable_head; row; row = row->next)
-        if (row->index == index)
-            return row;
-    return nullptr;
-}
-
-void answerGet(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *request, long index, int column)
-{
-    if (column < COLUMN_STORAGEINDEX || column > COLUMN_STORAGEUSAGESEVERITY) {
-        netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
-        return;
-    }
-    netsnmp_variable_list *vb = request->requestvb;
-    StorageLock hold;
-    const storageTable_entry *row = index ? findRow(index) : nullptr;
-    if (!row) {
-        netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
-        return;
-    }
     switch (column) {
     case COLUMN_STORAGEINDEX:
-        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->index);
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row.index);
         break;
-    case COLUMN_STORAGEDESCR: {
-        std::string_view text = fieldText(row->storageDescr);
-        snmp_set_var_typed_value(vb, ASN_OCTET_STR, text.data(), text.size());
+    case COLUMN_STORAGEDESCR:
+        setVarText(vb, row.storageDescr);
         break;
-    }
     case COLUMN_STORAGESIZE:
-        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->storageSize);
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row.storageSize);
         break;
     case COLUMN_STORAGEUSEDPERCENTAGE:
-        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->storageUsedPercentage);
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row.storageUsedPercentage);
         break;
     default:
-        snmp_set_var_typed_integer(vb, ASN_INTEGER, row->storageUsageSeverity);
+        snmp_set_var_typed_integer(vb, ASN_INTEGER, row.storageUsageSeverity);
         break;
     }
 }
@@ -92,10 +71,10 @@ void storageTable_removeEntry(storageTable_entry *row)
 
 netsnmp_variable_list *storageTable_get_first_data_point(void **loop_context, void **data_context,
                                                          netsnmp_variable_list *put_index_data,
-                                                         netsnmp_iterator_info *iinfo)
+                                                         netsnmp_iterator_info *)
 {
-    *loop_context = nullptr;   // position 0
-    return storageTable_get_next_data_point(loop_context, data_context, put_index_data, iinfo);
+    return firstRowByPosition(Global_storageTable_head, sem_storage_id, loop_context, data_context,
+                              put_index_data);
 }
 
 netsnmp_variable_list *storageTable_get_next_data_point(void **loop_context, void **data_context,
@@ -109,14 +88,6 @@ int storageTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *,
                          netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests)
 {
     VLM_DEBUG("storageObj:handler", "Processing request (%d)\n", reqinfo->mode);
-    if (reqinfo->mode != MODE_GET)
-        return SNMP_ERR_NOERROR;
-    for (netsnmp_request_info *request = requests; request; request = request->next) {
-        if (request->processed)
-            continue;
-        const long index = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
-        netsnmp_table_request_info *info = netsnmp_extract_table_info(request);
-        answerGet(reqinfo, request, index, info ? static_cast<int>(info->colnum) : 0);
-    }
-    return SNMP_ERR_NOERROR;
+    return answerReadOnlyTable(Global_storageTable_head, sem_storage_id, COLUMN_STORAGEINDEX,
+                               COLUMN_STORAGEUSAGESEVERITY, reqinfo, requests, answerColumn);
 }

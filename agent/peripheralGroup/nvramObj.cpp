@@ -11,14 +11,6 @@ namespace {
 
 const oid nvramTable_oid[] = {VLM_ENTERPRISE, 200, 3, 5, 2};
 
-const nvramTable_entry *findRow(long index)
-{
-    for (const nvramTable_entry *row = Global_nvramTable_head; row; row = row->next)
-        if (row->index == index)
-            return row;
-    return nullptr;
-}
-
 } // namespace
 
 void init_nvramObj()
@@ -55,10 +47,9 @@ void nvramTable_removeEntry(nvramTable_entry *row)
 
 netsnmp_variable_list *nvramTable_get_first_data_point(void **loop_context, void **data_context,
                                                        netsnmp_variable_list *put_index_data,
-                                                       netsnmp_iterator_info *iinfo)
+                                                       netsnmp_iterator_info *)
 {
-    *loop_context = nullptr;   // position 0
-    return nvramTable_get_next_data_point(loop_context, data_context, put_index_data, iinfo);
+    return firstRowByPosition(Global_nvramTable_head, sem_nvram_id, loop_context, data_context, put_index_data);
 }
 
 netsnmp_variable_list *nvramTable_get_next_data_point(void **loop_context, void **data_context,
@@ -72,29 +63,13 @@ int nvramTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *, ne
                        netsnmp_request_info *requests)
 {
     VLM_DEBUG("nvramObj:handler", "Processing request (%d)\n", reqinfo->mode);
-    if (reqinfo->mode != MODE_GET)
-        return SNMP_ERR_NOERROR;
-    for (netsnmp_request_info *request = requests; request; request = request->next) {
-        if (request->processed)
-            continue;
-        const long index = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
-        netsnmp_table_request_info *info = netsnmp_extract_table_info(request);
-        const int column = info ? static_cast<int>(info->colnum) : 0;
-        if (column < COLUMN_NVRAMINDEX || column > COLUMN_NVRAMDISKFREESIZE) {
-            netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
-            continue;
-        }
-        NvramLock hold;
-        const nvramTable_entry *row = index ? findRow(index) : nullptr;
-        if (!row) {
-            netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
-            continue;
-        }
-        const long value = column == COLUMN_NVRAMINDEX       ? row->index
-                           : column == COLUMN_NVRAMTOTALSIZE ? row->totalSize
-                           : column == COLUMN_NVRAMDISKSIZE  ? row->diskSize
-                                                             : row->diskFreeSize;
-        snmp_set_var_typed_integer(request->requestvb, ASN_INTEGER, value);
-    }
-    return SNMP_ERR_NOERROR;
+    return answerReadOnlyTable(Global_nvramTable_head, sem_nvram_id, COLUMN_NVRAMINDEX, COLUMN_NVRAMDISKFREESIZE,
+                               reqinfo, requests,
+                               [](const nvramTable_entry &row, int column, netsnmp_variable_list *var) {
+                                   const long value = column == COLUMN_NVRAMINDEX       ? row.index
+                                                      : column == COLUMN_NVRAMTOTALSIZE ? row.totalSize
+                                                      : column == COLUMN_NVRAMDISKSIZE  ? row.diskSize
+                                                                                        : row.diskFreeSize;
+                                   snmp_set_var_typed_integer(var, ASN_INTEGER, value);
+                               });
 }

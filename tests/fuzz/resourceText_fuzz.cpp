@@ -1,11 +1,15 @@
-// Feeds arbitrary text to the parsers of df output, /proc/stat and the
-// watchdog file, as a broken tool or driver would produce it.
+// Feeds arbitrary text to the parsers of df output, /proc/stat, the
+// watchdog file, lsusb listings and device event headers, as a broken tool,
+// driver or device would produce it.
+#include "hwdWatcher.h"
 #include "monitorGroup/cpuProbe.h"
 #include "monitorGroup/storageProbe.h"
+#include "peripheralGroup/hwdProbe.h"
 #include "peripheralGroup/watchdogProbe.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -15,5 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CpuTicks ticks;
     parseCpuStatLine(text, ticks);
     parseWdtInfo(text);
+    for (const UsbBlock &block : parseUsbBlocks(text, watcherReadLimits))
+        usbInventoryType(block);
+    parseUsbBlocks(text, inventoryReadLimits);
+    classifyUevent(std::string(text).c_str());
     return 0;
 }
