@@ -51,6 +51,14 @@ struct TableRegistration {
 };
 int registerTable(const TableRegistration &table);
 
+// The index of a table row: its `index` field, unless the row's type has a
+// rowIndex overload of its own (found where the row type is declared).
+template <typename Row>
+long rowIndex(const Row &row)
+{
+    return row.index;
+}
+
 // One step of the table iterator over a singly linked row list that a
 // polling thread may rebuild (and free) at any time: the loop context is the
 // position in the list and the data context the row's index, and the list is
@@ -69,7 +77,7 @@ netsnmp_variable_list *nextRowByPosition(Row *const &head, int semId, void **loo
             row = row->next;
         if (!row)
             return nullptr;
-        index = row->index;
+        index = rowIndex(*row);
     }
     snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
     *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
@@ -91,7 +99,7 @@ template <typename Row>
 Row *findRowByIndex(Row *head, long index)
 {
     for (Row *row = head; row; row = row->next)
-        if (row->index == index)
+        if (rowIndex(*row) == index)
             return row;
     return nullptr;
 }
@@ -103,21 +111,21 @@ void setVarText(netsnmp_variable_list *var, const char (&field)[N])
     snmp_set_var_typed_value(var, ASN_OCTET_STR, field, strnlen(field, N));
 }
 
-// The handler body of a read-only table walked by nextRowByPosition. Only
-// GET acts (the library answers a SET with notWritable): a column outside
-// minColumn..maxColumn gets noSuchObject; the row is found again by its
-// index with the group's semaphore held, noSuchInstance when it has gone
-// meanwhile; answer(row, column, varbind) sets the value.
-template <typename Row, typename Answer>
-int answerReadOnlyTable(Row *const &head, int semId, int minColumn, int maxColumn,
-                        netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests, Answer answer)
+// The handler body of a read-only table. Only GET acts (the library answers a
+// SET with notWritable): a column outside minColumn..maxColumn gets
+// noSuchObject; find(data context) finds the row again with the group's
+// semaphore held, noSuchInstance when it has gone meanwhile; answer(row,
+// column, varbind) sets the value.
+template <typename Row, typename Find, typename Answer>
+int answerReadOnlyRows(int semId, int minColumn, int maxColumn, netsnmp_agent_request_info *reqinfo,
+                       netsnmp_request_info *requests, Find find, Answer answer)
 {
     if (reqinfo->mode != MODE_GET)
         return SNMP_ERR_NOERROR;
     for (netsnmp_request_info *request = requests; request; request = request->next) {
         if (request->processed)
             continue;
-        const long index = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
+        const long context = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
         netsnmp_table_request_info *info = netsnmp_extract_table_info(request);
         const int column = info ? static_cast<int>(info->colnum) : 0;
         if (column < minColumn || column > maxColumn) {
@@ -125,7 +133,7 @@ int answerReadOnlyTable(Row *const &head, int semId, int minColumn, int maxColum
             continue;
         }
         SemHold hold(semId);
-        const Row *row = index ? findRowByIndex<const Row>(head, index) : nullptr;
+        const Row *row = context ? find(context) : nullptr;
         if (!row) {
             netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
             continue;
@@ -133,6 +141,17 @@ int answerReadOnlyTable(Row *const &head, int semId, int minColumn, int maxColum
         answer(*row, column, request->requestvb);
     }
     return SNMP_ERR_NOERROR;
+}
+
+// The same for a table walked by nextRowByPosition, whose data context is
+// the row's index.
+template <typename Row, typename Answer>
+int answerReadOnlyTable(Row *const &head, int semId, int minColumn, int maxColumn,
+                        netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests, Answer answer)
+{
+    return answerReadOnlyRows<Row>(
+        semId, minColumn, maxColumn, reqinfo, requests,
+        [&head](long index) { return findRowByIndex<const Row>(head, index); }, answer);
 }
 
 // Unlinks a row from its list and frees it; a row not on the list is left alone.

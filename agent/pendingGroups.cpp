@@ -2,7 +2,6 @@
 // thread's period and touches nothing. A group's own source replaces its entry.
 #include "thread.h"
 
-void hddInfoCycle() {}
 bool powerInfoCycle()
 {
     return true;

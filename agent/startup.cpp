@@ -15,6 +15,8 @@
 #include "monitorGroup/storageInfoFrame.h"
 #include "monitorGroup/storageObj.h"
 #include "parseXml.h"
+#include "peripheralGroup/hardDiskObjInfoFrame.h"
+#include "peripheralGroup/harddiskObj.h"
 #include "peripheralGroup/nvramInfoFrame.h"
 #include "peripheralGroup/nvramObj.h"
 #include "peripheralGroup/watchdogInfoFrame.h"
@@ -107,6 +109,8 @@ void register_groups()
     init_currentObj();
     init_memoryInfo();
     init_cpuInfo();
+    init_harddiskObj();
+    init_hardDiskObjInfo();
     init_hwdObj();
     init_hwdInfo();
     init_wdtInfo();

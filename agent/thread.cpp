@@ -5,6 +5,7 @@
 #include "atSystem/sysInfoFrame.h"
 #include "hwdWatcher.h"
 #include "lib/trapList.h"
+#include "peripheralGroup/hardDiskProbe.h"
 #include "semaphore.h"
 
 #include <cerrno>
@@ -27,7 +28,7 @@ void *hddInfoThread(void *)
 {
     sleep(1);
     for (;;) {
-        hddInfoCycle();
+        hddInfo_handler();   // takes sem_hdd_id itself, after its commands
         sleep(120);
     }
 }

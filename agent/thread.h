@@ -21,7 +21,6 @@ void *wlanInfoThread(void *arg);
 void *mobileInfoThread(void *arg);
 
 // One cycle of each polling thread, defined by its group.
-void hddInfoCycle();        // hard disk refresh; takes sem_hdd_id itself
 void standardTableCycle();  // one sensor acquisition cycle (may sleep 1 s more)
 void cpuInfoCycle();        // one CPU sample, which waits 1 s, and its store
 void memoryInfoCycle();     // reading, store and notification check

@@ -1,9 +1,10 @@
 // Feeds arbitrary text to the parsers of df output, /proc/stat, the
-// watchdog file, lsusb listings and device event headers, as a broken tool,
-// driver or device would produce it.
+// watchdog file, lsusb listings, device event headers, the SMART tool and
+// fdisk, as a broken tool, driver or device would produce it.
 #include "hwdWatcher.h"
 #include "monitorGroup/cpuProbe.h"
 #include "monitorGroup/storageProbe.h"
+#include "peripheralGroup/hardDiskProbe.h"
 #include "peripheralGroup/hwdProbe.h"
 #include "peripheralGroup/watchdogProbe.h"
 
@@ -23,5 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         usbInventoryType(block);
     parseUsbBlocks(text, inventoryReadLimits);
     classifyUevent(std::string(text).c_str());
+    parseSmartOutput(text, 1);
+    convertDiskSize(text);
+    for (const std::string &node : parseScanNodes(text))
+        isPlainDevicePath(node);
+    parsePartitionCount(text);
     return 0;
 }

@@ -1,7 +1,10 @@
 """Fixtures of the integration tests: simulated boards (tools/simboard.py).
 
 Every board is a fresh sandbox; a failed test's report carries the logs of
-its boards. Each test is also cut off by an alarm, so none can hang the run.
+its boards. Each test is also cut off by an alarm, so none can hang the run;
+a test that must outlast the default limit says so with
+@pytest.mark.time_limit(SECONDS). Tests marked no_board need no board and
+run without root too.
 """
 
 import os
@@ -17,20 +20,30 @@ import simboard  # noqa: E402
 TEST_TIME_LIMIT = int(os.environ.get("VLM_TEST_TIME_LIMIT", "90"))  # seconds per test
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "time_limit(seconds): a longer time limit for this test than the "
+                                       "default (VLM_TEST_TIME_LIMIT, %d s)" % TEST_TIME_LIMIT)
+    config.addinivalue_line("markers", "no_board: the test needs no simulated board (runs without root)")
+
+
 def pytest_collection_modifyitems(config, items):
     if os.geteuid() != 0:
         skip = pytest.mark.skip(reason="the simulated board needs root (namespaces, mounts)")
         for item in items:
-            item.add_marker(skip)
+            if item.get_closest_marker("no_board") is None:
+                item.add_marker(skip)
 
 
 @pytest.fixture(autouse=True)
 def _time_limit(request):
+    marker = request.node.get_closest_marker("time_limit")
+    limit = max(TEST_TIME_LIMIT, marker.args[0]) if marker else TEST_TIME_LIMIT
+
     def expired(_signo, _frame):
-        raise TimeoutError("test exceeded %d s" % TEST_TIME_LIMIT)
+        raise TimeoutError("test exceeded %d s" % limit)
 
     previous = signal.signal(signal.SIGALRM, expired)
-    signal.setitimer(signal.ITIMER_REAL, TEST_TIME_LIMIT)
+    signal.setitimer(signal.ITIMER_REAL, limit)
     yield
     signal.setitimer(signal.ITIMER_REAL, 0)
     signal.signal(signal.SIGALRM, previous)

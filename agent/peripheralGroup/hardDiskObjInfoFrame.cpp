@@ -1,0 +1,39 @@
+// Registration and read routine of the disk count scalar.
+#include "peripheralGroup/hardDiskObjInfoFrame.h"
+
+#include "mibFrame.h"
+#include "peripheralGroup/harddiskObj.h"
+#include "semaphore.h"
+
+namespace {
+
+const oid hardDiskObjInfo_variables_oid[] = {VLM_ENTERPRISE, 200, 3, 1};
+
+struct variable4 hardDiskObjInfo_variables[] = {
+    {1, ASN_INTEGER, NETSNMP_OLDAPI_RONLY, hardDiskObjInfo_handle, 1, {1}},
+};
+
+// The value handed to the library.
+long hardDiskObjInfo_long;
+
+} // namespace
+
+void init_hardDiskObjInfo()
+{
+    REGISTER_SCALARS("temperatureObjInfo", hardDiskObjInfo_variables, variable4, hardDiskObjInfo_variables_oid);
+}
+
+u_char *hardDiskObjInfo_handle(struct variable *vp, oid *name, size_t *length, int exact, size_t *var_len,
+                               WriteMethod **write_method)
+{
+    VLM_DEBUG("example", "var_example entered\n");
+    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
+        return nullptr;
+    if (vp->magic != 1) {
+        VLM_DEBUG("snmpd", "unknown sub-id %d in harddisk/harddisk\n", vp->magic);
+        return nullptr;
+    }
+    SemHold hold(sem_hdd_id);
+    hardDiskObjInfo_long = Global_hddNumber;
+    return reinterpret_cast<u_char *>(&hardDiskObjInfo_long);
+}
