@@ -1,11 +1,12 @@
 # Top-level entry points: `make` builds, `make demo` runs the agent on the
-# simulated board, `make check` runs every test. demo and check first install
-# the Debian packages that are missing.
+# simulated board, `make check` runs every test, `make drivers` builds the
+# kernel modules. demo, check and drivers first install the Debian packages
+# that are missing.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 
-.PHONY: all deps configure demo check check-sanitize fuzz bench clean
+.PHONY: all deps configure demo check check-sanitize fuzz bench clean drivers driver-check
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -19,9 +20,10 @@ configure:
 demo: deps all
 	$(PYTHON) tools/simboard.py demo
 
-check: deps all
+check: deps all drivers
 	cd $(BUILD) && ctest --output-on-failure
 	$(MAKE) fuzz
+	$(MAKE) driver-check
 
 # The unit and integration tests once more, under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
@@ -37,8 +39,31 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	tests/fuzz/run $(FUZZ_SECONDS) build-fuzz
 
+# The power-supply status module, against the packaged kernel headers.
+drivers: deps
+	$(MAKE) -C drivers/vlmpsustatus
+
+# Driver tests: the power-supply module's Super-I/O code against a model of
+# the chip in user space, then the real build and the test build (chip
+# model compiled in) loaded in a QEMU guest running Debian's kernel of the
+# headers' ABI.
+DRIVER_BUILD := build-driver
+SANITIZE_CFLAGS := -std=gnu11 -O1 -g -Wall -Wextra -Werror \
+	-fsanitize=address,undefined -fno-sanitize-recover=all
+DRIVER_TEST_CFLAGS := $(SANITIZE_CFLAGS) \
+	-DVLMPSU_USERSPACE_TEST -Itests/driver -Idrivers/include -Idrivers/vlmpsustatus
+
+driver-check: drivers
+	mkdir -p $(DRIVER_BUILD)
+	$(MAKE) -C drivers/vlmpsustatus model MODEL_DIR=$(CURDIR)/$(DRIVER_BUILD)/model
+	gcc $(DRIVER_TEST_CFLAGS) -o $(DRIVER_BUILD)/superio_test tests/driver/superio_test.c
+	$(DRIVER_BUILD)/superio_test
+	tests/driver/qemu/run drivers/vlmpsustatus/vlmpsustatus.ko \
+		$(DRIVER_BUILD)/model/vlmpsustatus.ko $(DRIVER_BUILD)/qemu
+
 bench: deps all
 	$(PYTHON) bench/bench.py
 
 clean:
-	rm -rf $(BUILD) build-san build-fuzz
+	rm -rf $(BUILD) build-san build-fuzz $(DRIVER_BUILD)
+	$(MAKE) -C drivers/vlmpsustatus clean

@@ -2,9 +2,5 @@
 // thread's period and touches nothing. A group's own source replaces its entry.
 #include "thread.h"
 
-bool powerInfoCycle()
-{
-    return true;
-}
 void wlanInfoCycle() {}
 void mobileInfoCycle() {}

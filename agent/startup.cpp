@@ -101,6 +101,7 @@ void register_groups()
     init_sysInfo();
     init_trapSrvInfo();
     init_snmpTrapSrv();
+    init_powerInfo();
     init_temperatureObjInfo();
     init_temperatureObj();
     init_voltageObjInfo();

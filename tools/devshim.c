@@ -53,6 +53,39 @@ static int vmspname_ioctl(int fd, unsigned long request, void *arg)
     return 0;
 }
 
+/* Power-supply status driver: 0x80015000 reads input 1, 0xC0015001 input 2,
+ * each into the caller's byte. The file holds one character per input, in
+ * order: '1' good, '0' not good, anything else makes that read fail (EIO),
+ * as a driver whose chip stopped answering would. */
+#define VLMPSU_GET_PWR1 0x80015000UL
+#define VLMPSU_GET_PWR2 0xC0015001UL
+
+static int vlmpsustatus_ioctl(int fd, unsigned long request, void *arg)
+{
+    int input;
+    if (request == VLMPSU_GET_PWR1)
+        input = 0;
+    else if (request == VLMPSU_GET_PWR2)
+        input = 1;
+    else {
+        errno = EINVAL;
+        return -1;
+    }
+    if (arg == NULL) {
+        errno = EFAULT;
+        return -1;
+    }
+    char levels[2] = {0, 0};
+    if (pread(fd, levels, sizeof levels, 0) < 0)
+        return -1;
+    if (levels[input] != '0' && levels[input] != '1') {
+        errno = EIO;
+        return -1;
+    }
+    *(unsigned char *)arg = (unsigned char)(levels[input] - '0');
+    return 0;
+}
+
 struct fake_device {
     const char *path;  /* path the agent opens */
     const char *file;  /* backing file name inside $VLM_DEV_DIR */
@@ -61,6 +94,7 @@ struct fake_device {
 
 static const struct fake_device devices[] = {
     {"/dev/vmspname", "vmspname", vmspname_ioctl},
+    {"/dev/vlmpsustatus", "vlmpsustatus", vlmpsustatus_ioctl},
 };
 
 #define NDEVICES ((int)(sizeof(devices) / sizeof(devices[0])))

@@ -56,6 +56,9 @@ FACTORY_CONFIG = REPO / "config" / CONFIG_NAME
 DEFAULT_ISSUE = "Debian GNU/Linux 9 \\n \\l\n\n"
 DEFAULT_LSB_RELEASE = "Release:\t9.4\n"
 DEFAULT_PRODUCT_NAME = "VLM-7000"
+# The power-supply inputs as the status driver reports them: one character
+# per input, '1' good, '0' not good; any other character makes that read fail.
+DEFAULT_PSU_INPUTS = "11"
 # /proc/meminfo figures in kB: 35 % in use. SwapCached differs from Cached, so
 # that taking one for the other shows in the usage.
 # The aggregate line of /proc/stat (user, nice, system, idle ticks); the load
@@ -945,6 +948,7 @@ class Board:
     (tests/fixtures/smartctl); None: DEFAULT_DISKS."""
 
     def __init__(self, config=FACTORY, product_name: Optional[str] = DEFAULT_PRODUCT_NAME,
+                 psu_inputs: Optional[str] = DEFAULT_PSU_INPUTS,
                  issue: str = DEFAULT_ISSUE, lsb_release: str = DEFAULT_LSB_RELEASE,
                  meminfo: Optional[Dict[str, int]] = None,
                  sensors: Optional[Sequence[Sensor]] = DEFAULT_SENSORS,
@@ -957,6 +961,7 @@ class Board:
         self.keep = keep or bool(os.environ.get("VLM_KEEP_BOARD"))
         self._config = factory_config() if config is FACTORY else config
         self._product_name = product_name
+        self._psu_inputs = psu_inputs
         self._issue = issue
         self._lsb_release = lsb_release
         self._meminfo = dict(DEFAULT_MEMINFO, **(meminfo or {}))
@@ -1030,6 +1035,7 @@ class Board:
         if self._config is not None:
             self.write_config(self._config)
         self.set_product_name(self._product_name)
+        self.set_psu_inputs(self._psu_inputs)
         self.add_file("/etc/issue", self._issue)
         self.add_command("lsb_release", self._lsb_release)
         self.add_file("/proc/meminfo", meminfo_text(**self._meminfo))
@@ -1216,6 +1222,11 @@ class Board:
     def set_product_name(self, name: Optional[Union[str, bytes]]):
         """What the /dev/vmspname driver answers; None: no such device."""
         self.set_device("vmspname", name)
+
+    def set_psu_inputs(self, inputs: Optional[str]):
+        """What /dev/vlmpsustatus answers from now on: "11" both inputs good,
+        "10" input 2 down, "1E" input 2 cannot be read; None: no device."""
+        self.set_device("vlmpsustatus", inputs)
 
     def set_device(self, name: str, content: Optional[Union[str, bytes]]):
         path = self.dev_dir / name
@@ -2371,6 +2382,7 @@ def _demo() -> int:
         board.start()
         step("sandbox", "%s (namespaces of pid %d)" % (board.root, board.holder_pid))
         step("/dev/vmspname", DEFAULT_PRODUCT_NAME)
+        step("/dev/vlmpsustatus", "both power-supply inputs good")
         step("/etc/issue", DEFAULT_ISSUE.splitlines()[0])
         step("lsb_release", DEFAULT_LSB_RELEASE.rstrip("\n").replace("\t", " "))
         step("/proc/meminfo", "%d kB, 35 %% in use" % DEFAULT_MEMINFO["total"])
@@ -2425,6 +2437,8 @@ def _demo() -> int:
         print("  %s plug stick_a     (a USB stick arrives: two rows in %s.200.3.6.4, two notifications)"
               % (me_cmd, ENTERPRISE))
         print("  %s unplug stick_a   (and leaves again; plug alone lists the USB devices)" % me_cmd)
+        print("  echo 10 > %s   (power input 2 fails: notification 105; 11 restores it)"
+              % (board.dev_dir / "vlmpsustatus"))
         print("  %s exec            (a shell inside the board)" % me_cmd)
         print("Logs of snmpd, snmptrapd and the agent: %s" % board.log_dir, flush=True)
         while not stop.wait(0.5):

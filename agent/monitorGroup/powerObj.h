@@ -1,5 +1,11 @@
-// Power-supply group record.
+// The power-supply group, 1.3.6.1.4.1.42424.200.2.8.1-4: notification
+// switch (persisted in the configuration file, section "power"), combined
+// state of the two inputs, its severity, and the time of the request.
 #pragma once
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/agent/net-snmp-agent-includes.h>
 
 #include <cstdint>
 
@@ -11,3 +17,14 @@ struct pwrInfo {
 
 // Guarded by sem_pwr_id.
 inline pwrInfo Global_pwrInfoVal;
+
+enum powerMagic {
+    PWR_TRAP_STATE = 1,
+    PWR_STATE = 2,
+    PWR_STATE_SEVERITY = 3,
+    PWR_STATE_GET_TIME = 4,
+};
+
+void init_powerInfo();
+FindVarMethod var_pwrState;
+WriteMethod write_powerInfoTrapState;
