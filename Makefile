@@ -39,19 +39,25 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	tests/fuzz/run $(FUZZ_SECONDS) build-fuzz
 
-# The power-supply status module, against the packaged kernel headers.
+# The power-supply status and product-name modules, against the packaged
+# kernel headers; the product-name module also for 32-bit x86.
 drivers: deps
 	$(MAKE) -C drivers/vlmpsustatus
+	$(MAKE) -C drivers/vmspname
+	$(MAKE) -C drivers/vmspname i386 I386_DIR=$(CURDIR)/$(DRIVER_BUILD)/vmspname-i386
 
 # Driver tests: the power-supply module's Super-I/O code against a model of
 # the chip in user space, then the real build and the test build (chip
 # model compiled in) loaded in a QEMU guest running Debian's kernel of the
-# headers' ABI.
+# headers' ABI. The product-name module's search on synthetic BIOS images
+# in user space, then both builds loaded in QEMU guests (x86-64 and 32-bit
+# x86) whose SMBIOS tables carry a product name.
 DRIVER_BUILD := build-driver
 SANITIZE_CFLAGS := -std=gnu11 -O1 -g -Wall -Wextra -Werror \
 	-fsanitize=address,undefined -fno-sanitize-recover=all
 DRIVER_TEST_CFLAGS := $(SANITIZE_CFLAGS) \
 	-DVLMPSU_USERSPACE_TEST -Itests/driver -Idrivers/include -Idrivers/vlmpsustatus
+VMSPNAME_TEST_CFLAGS := $(SANITIZE_CFLAGS) -Idrivers/include -Idrivers/vmspname
 
 driver-check: drivers
 	mkdir -p $(DRIVER_BUILD)
@@ -60,6 +66,11 @@ driver-check: drivers
 	$(DRIVER_BUILD)/superio_test
 	tests/driver/qemu/run drivers/vlmpsustatus/vlmpsustatus.ko \
 		$(DRIVER_BUILD)/model/vlmpsustatus.ko $(DRIVER_BUILD)/qemu
+	gcc $(VMSPNAME_TEST_CFLAGS) -o $(DRIVER_BUILD)/bios_name_test \
+		tests/driver/vmspname/bios_name_test.c drivers/vmspname/bios_name.c
+	$(DRIVER_BUILD)/bios_name_test
+	tests/driver/vmspname/qemu/run drivers/vmspname/vmspname.ko \
+		$(DRIVER_BUILD)/vmspname-i386/vmspname.ko $(DRIVER_BUILD)/vmspname-qemu
 
 bench: deps all
 	$(PYTHON) bench/bench.py
@@ -67,3 +78,4 @@ bench: deps all
 clean:
 	rm -rf $(BUILD) build-san build-fuzz $(DRIVER_BUILD)
 	$(MAKE) -C drivers/vlmpsustatus clean
+	$(MAKE) -C drivers/vmspname clean I386_DIR=$(CURDIR)/$(DRIVER_BUILD)/vmspname-i386

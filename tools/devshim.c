@@ -29,15 +29,17 @@
 
 /* ---- device handlers --------------------------------------------------- */
 
-/* Product-name driver: ioctl 0x7001 fills a 64-byte buffer with the
- * NUL-terminated product name, here the first 63 bytes of the file. */
+/* Product-name driver: ioctl 0x7001 fills the 64-byte buffer with the
+ * product name, zero-filled; a name of 64 bytes or more fills all 64 with no
+ * terminator. Here the name is the first 64 bytes of the file. Other
+ * commands fail with EPERM, as the driver's do. */
 #define VMSPNAME_GET_NAME 0x7001
 #define VMSPNAME_LEN 64
 
 static int vmspname_ioctl(int fd, unsigned long request, void *arg)
 {
     if (request != VMSPNAME_GET_NAME) {
-        errno = ENOTTY;
+        errno = EPERM;
         return -1;
     }
     if (arg == NULL) {
@@ -46,10 +48,8 @@ static int vmspname_ioctl(int fd, unsigned long request, void *arg)
     }
     char *buf = arg;
     memset(buf, 0, VMSPNAME_LEN);
-    ssize_t n = pread(fd, buf, VMSPNAME_LEN - 1, 0);
-    if (n < 0)
+    if (pread(fd, buf, VMSPNAME_LEN, 0) < 0)
         return -1;
-    buf[n] = '\0';
     return 0;
 }
 

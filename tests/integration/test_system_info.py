@@ -59,7 +59,7 @@ def test_image_version_and_release_date_from_the_board(board, issue, lsb, image_
 
 @pytest.mark.parametrize("device, expected", [
     ("VLM-7000", b"VLM-7000"),
-    ("P" * 80, b"P" * 63),
+    ("P" * 80, b"P" * 64),
     (None, b""),
 ], ids=["name", "longest", "no-device"])
 def test_module_name_from_the_product_name_driver(board, device, expected):
