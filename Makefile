@@ -57,7 +57,7 @@ SANITIZE_CFLAGS := -std=gnu11 -O1 -g -Wall -Wextra -Werror \
 	-fsanitize=address,undefined -fno-sanitize-recover=all
 DRIVER_TEST_CFLAGS := $(SANITIZE_CFLAGS) \
 	-DVLMPSU_USERSPACE_TEST -Itests/driver -Idrivers/include -Idrivers/vlmpsustatus
-VMSPNAME_TEST_CFLAGS := $(SANITIZE_CFLAGS) -Idrivers/include -Idrivers/vmspname
+VMSPNAME_TEST_CFLAGS := $(SANITIZE_CFLAGS) -Itests/driver -Idrivers/include -Idrivers/vmspname
 
 driver-check: drivers
 	mkdir -p $(DRIVER_BUILD)

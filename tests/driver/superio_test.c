@@ -9,40 +9,18 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include "checks.h"
 
 _Static_assert(VLMPSUSTATUS_GET_PWR1 == 0x80015000u, "input 1 command");
 _Static_assert(VLMPSUSTATUS_GET_PWR2 == 0xC0015001u, "input 2 command");
 
-static int case_failed, passed, failed;
-
-static void fail(const char *fmt, ...)
-{
-	va_list ap;
-
-	va_start(ap, fmt);
-	printf("    ");
-	vprintf(fmt, ap);
-	printf("\n");
-	va_end(ap);
-	case_failed = 1;
-}
-
-#define EXPECT(cond, ...)                                                      \
-	do {                                                                   \
-		if (!(cond))                                                   \
-			fail(__VA_ARGS__);                                     \
-	} while (0)
 
 static void run(const char *name, void (*fn)(void))
 {
 	case_failed = 0;
 	sio_bus_reset();
 	fn();
-	printf("%s: %s\n", case_failed ? "FAIL" : "PASS", name);
-	if (case_failed)
-		failed++;
-	else
-		passed++;
+	end_case(name);
 }
 
 static unsigned int rng_state = 1;

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "vlmpsustatus_ioctl.h"
+#include "checks.h"
 
 #define DEV "/dev/vlmpsustatus"
 #define PARAMS "/sys/module/vlmpsustatus/parameters/"
@@ -30,25 +31,6 @@
 #define MSG_COPY_FROM "vlmpsustatus: vlm_pwr_get_status: copy_from_user failed"
 #define MSG_COPY_TO "vlmpsustatus: vlm_pwr_get_status: copy_to_user failed"
 
-static int passed, failed;
-
-static void check(int ok, const char *name, const char *fmt, ...)
-{
-	va_list ap;
-
-	if (ok) {
-		printf("PASS: %s\n", name);
-		passed++;
-	} else {
-		printf("FAIL: %s (", name);
-		va_start(ap, fmt);
-		vprintf(fmt, ap);
-		va_end(ap);
-		printf(")\n");
-		failed++;
-	}
-	fflush(stdout);
-}
 
 /* Loads a module file; returns 0 or the errno of the failure. */
 static int load(const char *path, const char *params)

@@ -14,29 +14,11 @@
 #include <string.h>
 
 #include "vmspname_ioctl.h"
+#include "checks.h"
 
 _Static_assert(VMSPNAME_GET_NAME == 0x7001, "name command");
 _Static_assert(VMSPNAME_NAME_LEN == BIOS_NAME_LEN, "name length");
 
-static int case_failed, passed, failed;
-
-static void fail(const char *fmt, ...)
-{
-	va_list ap;
-
-	va_start(ap, fmt);
-	printf("    ");
-	vprintf(fmt, ap);
-	printf("\n");
-	va_end(ap);
-	case_failed = 1;
-}
-
-#define EXPECT(cond, ...)                                                      \
-	do {                                                                   \
-		if (!(cond))                                                   \
-			fail(__VA_ARGS__);                                     \
-	} while (0)
 
 /* ---- physical memory: the BIOS segment and a high table area ---------- */
 
@@ -108,11 +90,7 @@ static void run(const char *name, void (*fn)(void))
 	reset();
 	fn();
 	EXPECT(tmem.maps == tmem.unmaps, "%d maps, %d unmaps", tmem.maps, tmem.unmaps);
-	printf("%s: %s\n", case_failed ? "FAIL" : "PASS", name);
-	if (case_failed)
-		failed++;
-	else
-		passed++;
+	end_case(name);
 }
 
 /* ---- SMBIOS images ------------------------------------------------------ */

@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 #include "vmspname_ioctl.h"
+#include "checks.h"
 
 #define DEV "/dev/vmspname"
 #define KO "/vmspname.ko"
@@ -45,25 +46,6 @@
 #define CLIENT_EPERM 0x02
 #define CLIENT_EFAULT 0x04
 
-static int passed, failed;
-
-static void check(int ok, const char *name, const char *fmt, ...)
-{
-	va_list ap;
-
-	if (ok) {
-		printf("PASS: %s\n", name);
-		passed++;
-	} else {
-		printf("FAIL: %s (", name);
-		va_start(ap, fmt);
-		vprintf(fmt, ap);
-		va_end(ap);
-		printf(")\n");
-		failed++;
-	}
-	fflush(stdout);
-}
 
 /* Up to size-1 bytes of a file, NUL-terminated; -1 when it cannot be read. */
 static int read_file(const char *path, char *buf, size_t size)
