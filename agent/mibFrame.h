@@ -35,6 +35,25 @@ int registerScalarGroup(const char *descr, struct variable *vars, size_t varsize
     registerScalarGroup(descr, reinterpret_cast<struct variable *>(vars), sizeof(vartype),     \
                         sizeof(vars) / sizeof(vartype), base, OID_LENGTH(base))
 
+// The read routine body of a scalar group whose one object is a count that
+// a polling thread keeps: the count is copied under the group's semaphore
+// into `out`, the value the library is handed. Another magic has no value.
+template <typename Count>
+u_char *countScalarValue(struct variable *vp, oid *name, size_t *length, int exact, size_t *var_len,
+                         WriteMethod **write_method, int magic, int semId, const Count &count, long &out,
+                         const char *where)
+{
+    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
+        return nullptr;
+    if (vp->magic != magic) {
+        VLM_DEBUG("snmpd", "unknown sub-id %d in %s\n", vp->magic, where);
+        return nullptr;
+    }
+    SemHold hold(semId);
+    out = count;
+    return reinterpret_cast<u_char *>(&out);
+}
+
 // A table served through the table iterator: one or more INTEGER indexes,
 // columns minColumn..maxColumn, rows walked by the two iterator routines.
 struct TableRegistration {

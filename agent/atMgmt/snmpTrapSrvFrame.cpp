@@ -25,16 +25,6 @@ u_char *trapSrvInfo_numberHandle(struct variable *vp, oid *name, size_t *length,
                                  WriteMethod **write_method)
 {
     VLM_DEBUG("trapSrvInfo", "trapSrvInfo_handle entered\n");
-    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
-        return nullptr;
-    switch (vp->magic) {
-    case 0: {
-        SemHold hold(sem_trap_id);
-        trapSrvInfo_long = Global_trapNumber;
-        return reinterpret_cast<u_char *>(&trapSrvInfo_long);
-    }
-    default:
-        VLM_DEBUG("snmpd", "unknown sub-id %d in examples/var_example\n", vp->magic);
-    }
-    return nullptr;
+    return countScalarValue(vp, name, length, exact, var_len, write_method, 0, sem_trap_id, Global_trapNumber,
+                            trapSrvInfo_long, "examples/var_example");
 }

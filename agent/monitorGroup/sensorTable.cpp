@@ -523,15 +523,8 @@ void registerSensorTable(const SensorFamily &f, Netsnmp_Node_Handler *handler, N
 u_char *sensorCountHandle(const SensorFamily &f, const char *where, struct variable *vp, oid *name,
                           size_t *length, int exact, size_t *var_len, WriteMethod **write_method)
 {
-    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
-        return nullptr;
-    if (vp->magic != 0) {
-        VLM_DEBUG("snmpd", "unknown sub-id %d in %s\n", vp->magic, where);
-        return nullptr;
-    }
-    SensorLock hold(f);
-    sensorCount_long = *f.counter;
-    return reinterpret_cast<u_char *>(&sensorCount_long);
+    return countScalarValue(vp, name, length, exact, var_len, write_method, 0, *f.semId, *f.counter,
+                            sensorCount_long, where);
 }
 
 const oid temperatureObjInfo_oid[] = {VLM_ENTERPRISE, 200, 2, 1};

@@ -27,13 +27,6 @@ u_char *hardDiskObjInfo_handle(struct variable *vp, oid *name, size_t *length, i
                                WriteMethod **write_method)
 {
     VLM_DEBUG("example", "var_example entered\n");
-    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
-        return nullptr;
-    if (vp->magic != 1) {
-        VLM_DEBUG("snmpd", "unknown sub-id %d in harddisk/harddisk\n", vp->magic);
-        return nullptr;
-    }
-    SemHold hold(sem_hdd_id);
-    hardDiskObjInfo_long = Global_hddNumber;
-    return reinterpret_cast<u_char *>(&hardDiskObjInfo_long);
+    return countScalarValue(vp, name, length, exact, var_len, write_method, 1, sem_hdd_id, Global_hddNumber,
+                            hardDiskObjInfo_long, "harddisk/harddisk");
 }

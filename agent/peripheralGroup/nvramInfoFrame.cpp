@@ -27,13 +27,6 @@ u_char *nvramInfo_handle(struct variable *vp, oid *name, size_t *length, int exa
                          WriteMethod **write_method)
 {
     VLM_TRACE();
-    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
-        return nullptr;
-    if (vp->magic != 1) {
-        VLM_DEBUG("snmpd", "unknown sub-id %d in nvram/nvram\n", vp->magic);
-        return nullptr;
-    }
-    SemHold hold(sem_nvram_id);
-    nvramInfo_long = Global_nvramCounter;
-    return reinterpret_cast<u_char *>(&nvramInfo_long);
+    return countScalarValue(vp, name, length, exact, var_len, write_method, 1, sem_nvram_id, Global_nvramCounter,
+                            nvramInfo_long, "nvram/nvram");
 }
