@@ -8,6 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+// The Wi-Fi and mobile broadband groups are built into every agent, but only
+// an agent compiled with VLM_WIRELESS registers them and starts their threads.
+#ifdef VLM_WIRELESS
+constexpr bool wirelessGroups = true;
+#else
+constexpr bool wirelessGroups = false;
+#endif
+
 int main(int argc, char **argv)
 {
     // Messages must reach a pipe or the journal when they are written.
@@ -29,7 +37,9 @@ int main(int argc, char **argv)
     // watcher tells new ones from known ones.
     getHwInfo();
     register_groups();
-    init_module();
+    if (wirelessGroups)
+        register_wireless_groups();
+    init_module(wirelessGroups);
 
     // Installed before init_snmp: the groups already answer while it runs,
     // so a manager or a service manager may see the agent as up and stop it.

@@ -6,7 +6,9 @@
 #include "semaphore.h"
 #include "setJournal.h"
 
+#include <map>
 #include <optional>
+#include <utility>
 
 int registerScalarGroup(const char *descr, struct variable *vars, size_t varsize, size_t numvars,
                         const oid *base, size_t baselen)
@@ -46,6 +48,16 @@ int registerTable(const TableRegistration &t)
         return 0;
     }
     return 1;
+}
+
+const void *memoryColumnKey(const void *table, long index, bool make)
+{
+    // Only the main thread serves requests. A node of a map never moves.
+    static std::map<std::pair<const void *, long>, char> keys;
+    if (make)
+        return &keys[{table, index}];
+    auto it = keys.find({table, index});
+    return it == keys.end() ? nullptr : &it->second;
 }
 
 bool persistValue(const char *group, const char *key, const std::string &text)

@@ -9,6 +9,7 @@
 #include <net-snmp/agent/util_funcs/header_generic.h>
 
 #include "semaphore.h"
+#include "setJournal.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -171,6 +172,99 @@ int answerReadOnlyTable(Row *const &head, int semId, int minColumn, int maxColum
     return answerReadOnlyRows<Row>(
         semId, minColumn, maxColumn, reqinfo, requests,
         [&head](long index) { return findRowByIndex<const Row>(head, index); }, answer);
+}
+
+// The undo record key of one row's writable column in a table of rows that
+// come and go: stable for the life of the process, one per table and index,
+// whatever row happens to hold that index. Made only when `make` is set (for
+// a row that exists), so that requests naming random indexes cannot grow
+// the set; null when there is none.
+const void *memoryColumnKey(const void *table, long index, bool make);
+
+// The handler body of a table whose rows a polling thread rewrites, with one
+// writable INTEGER column that lives in memory only (until the thread
+// rewrites the row). GET as answerReadOnlyTable. RESERVE1: a varbind of any
+// other column is notWritable, a value that is not a 4-octet INTEGER gets the
+// library's check error, a row that does not exist noCreation; the first
+// refused varbind ends the check. ACTION keeps the current value in the row's
+// old twin, stores the new one and journals the value from before the request;
+// UNDO puts that back. Rows are found again by index under the semaphore in
+// every phase: one that went away meanwhile fails ACTION (commitFailed) and
+// needs no UNDO.
+template <typename Row, typename Answer>
+int answerTableWithMemoryColumn(Row *const &head, int semId, int minColumn, int maxColumn, int writableColumn,
+                                long Row::*value, long Row::*oldValue, netsnmp_agent_request_info *reqinfo,
+                                netsnmp_request_info *requests, Answer answer)
+{
+    if (reqinfo->mode == MODE_GET)
+        return answerReadOnlyTable(head, semId, minColumn, maxColumn, reqinfo, requests, answer);
+    if (!MODE_IS_SET(reqinfo->mode))
+        return SNMP_ERR_NOERROR;
+    setJournal::begin(reqinfo->asp && reqinfo->asp->pdu ? reqinfo->asp->pdu->transid : 0);
+
+    Row *const *table = &head;
+    for (netsnmp_request_info *request = requests; request; request = request->next) {
+        if (request->processed)
+            continue;
+        const long index = static_cast<long>(reinterpret_cast<uintptr_t>(netsnmp_extract_iterator_context(request)));
+        netsnmp_table_request_info *info = netsnmp_extract_table_info(request);
+        const int column = info ? static_cast<int>(info->colnum) : 0;
+
+        switch (reqinfo->mode) {
+        case MODE_SET_RESERVE1: {
+            int rc = column == writableColumn ? netsnmp_check_vb_int(request->requestvb) : SNMP_ERR_NOTWRITABLE;
+            if (rc == SNMP_ERR_NOERROR) {
+                SemHold hold(semId);
+                if (!index || !findRowByIndex(head, index))
+                    rc = SNMP_ERR_NOCREATION;
+            }
+            if (rc != SNMP_ERR_NOERROR) {
+                netsnmp_set_request_error(reqinfo, request, rc);
+                return SNMP_ERR_NOERROR;
+            }
+            break;
+        }
+        case MODE_SET_ACTION: {
+            const long newValue = *request->requestvb->val.integer;
+            long before;
+            {
+                SemHold hold(semId);
+                Row *row = findRowByIndex(head, index);
+                if (!row) {
+                    netsnmp_set_request_error(reqinfo, request, SNMP_ERR_COMMITFAILED);
+                    return SNMP_ERR_NOERROR;
+                }
+                before = row->*value;
+                row->*oldValue = before;
+                row->*value = newValue;
+            }
+            setJournal::remember(memoryColumnKey(table, index, true), [table, semId, index, value, oldValue, before] {
+                SemHold hold(semId);
+                if (Row *row = findRowByIndex(*table, index)) {
+                    row->*value = before;
+                    row->*oldValue = 0;
+                }
+                return SNMP_ERR_NOERROR;
+            });
+            break;
+        }
+        case MODE_SET_UNDO: {
+            const void *key = memoryColumnKey(table, index, false);
+            int rc = key ? setJournal::undo(key) : SNMP_ERR_NOERROR;
+            if (rc != SNMP_ERR_NOERROR)
+                netsnmp_set_request_error(reqinfo, request, rc);
+            break;
+        }
+        case MODE_SET_COMMIT:
+        case MODE_SET_FREE:
+            if (const void *key = memoryColumnKey(table, index, false))
+                setJournal::forget(key);
+            break;
+        default:
+            break;
+        }
+    }
+    return SNMP_ERR_NOERROR;
 }
 
 // Unlinks a row from its list and frees it; a row not on the list is left alone.

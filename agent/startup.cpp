@@ -20,6 +20,10 @@
 #include "peripheralGroup/nvramInfoFrame.h"
 #include "peripheralGroup/nvramObj.h"
 #include "peripheralGroup/watchdogInfoFrame.h"
+#include "wireless/mobileObjInfoFrame.h"
+#include "wireless/mobileObjTable.h"
+#include "wireless/wlanObjInfoFrame.h"
+#include "wireless/wlanObjTable.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -119,4 +123,12 @@ void register_groups()
     init_storageObj();
     init_nvramObj();
     init_nvramInfo();
+}
+
+void register_wireless_groups()
+{
+    init_wlanObjInfo();
+    init_wlanObjTable();
+    init_mobileObjInfo();
+    init_mobileObjTable();
 }

@@ -39,3 +39,6 @@ void init_buffer();
 
 // Registers every MIB group of the standard start-up, in its fixed order.
 void register_groups();
+// Registers the Wi-Fi and mobile broadband groups, which the standard
+// start-up leaves out; an agent built with them calls it after register_groups.
+void register_wireless_groups();

@@ -12,17 +12,20 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <pthread.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 constexpr unsigned HWD_SOCKET_RETRY_SECONDS = 60;
 }
 
 pthread_t getHddInfoThread, getStandardTableThread, getCpuInfoThread, getMemoryInfoThread,
-    getPowerInfoThread, getHwdInfoThread, getWdtInfoThread, getStorageInfoThread;
+    getPowerInfoThread, getHwdInfoThread, getWdtInfoThread, getStorageInfoThread, getWlanInfoThread,
+    getMobileInfoThread;
 
 void *hddInfoThread(void *)
 {
@@ -124,10 +127,9 @@ void *wlanInfoThread(void *)
 {
     sleep(1);
     for (;;) {
-        {
-            SemHold hold(sem_wlan_id);
-            wlanInfoCycle();
-        }
+        // The cycle runs nmcli first and takes sem_wlan_id itself only to
+        // apply what it printed.
+        wlanInfoCycle();
         sleep(3);
     }
 }
@@ -136,10 +138,9 @@ void *mobileInfoThread(void *)
 {
     sleep(1);
     for (;;) {
-        {
-            SemHold hold(sem_mobile_id);
-            mobileInfoCycle();
-        }
+        // The same with sem_mobile_id: a modem that does not answer holds
+        // this thread, not the group's requests.
+        mobileInfoCycle();
         sleep(3);
     }
 }
@@ -162,9 +163,14 @@ const ThreadStart standardThreads[] = {
     {&getStorageInfoThread, storageInfoThread},
 };
 
+const ThreadStart wirelessThreads[] = {
+    {&getWlanInfoThread, wlanInfoThread},
+    {&getMobileInfoThread, mobileInfoThread},
+};
+
 } // namespace
 
-void thread_create()
+void thread_create(bool wireless)
 {
     // The threads inherit the signal mask: a stop signal must reach the main
     // thread, whose select it interrupts, not a sleeping poller.
@@ -174,31 +180,31 @@ void thread_create()
     sigaddset(&blocked, SIGINT);
     pthread_sigmask(SIG_BLOCK, &blocked, &previous);
 
-    bool started[sizeof standardThreads / sizeof standardThreads[0]] = {};
-    int i = 0;
-    for (const ThreadStart &t : standardThreads) {
+    std::vector<ThreadStart> threads(std::begin(standardThreads), std::end(standardThreads));
+    if (wireless)
+        threads.insert(threads.end(), std::begin(wirelessThreads), std::end(wirelessThreads));
+    std::vector<bool> started;
+    for (const ThreadStart &t : threads) {
         *t.handle = 0;
-        started[i] = pthread_create(t.handle, nullptr, t.body, nullptr) == 0;
-        if (!started[i])
+        started.push_back(pthread_create(t.handle, nullptr, t.body, nullptr) == 0);
+        if (!started.back())
             puts("Create thread fail!");
-        i++;
     }
-    i = 0;
-    for (const ThreadStart &t : standardThreads)
-        if (started[i++])
-            pthread_detach(*t.handle);
+    for (size_t i = 0; i < threads.size(); i++)
+        if (started[i])
+            pthread_detach(*threads[i].handle);
 
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void init_module()
+void init_module(bool wireless)
 {
     if (!semaphores_create()) {
         fprintf(stderr, "cannot create the agent's semaphores\n");
         exit(1);
     }
     init_notification_queue();
-    thread_create();
+    thread_create(wireless);
     init_atSystem();
     init_atMgmt();
 }

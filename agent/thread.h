@@ -2,12 +2,14 @@
 // belongs to its group.
 #pragma once
 
-// Creates the semaphores, starts and detaches the polling threads, then fills
-// the system information strings and the trap server table.
-void init_module();
-// Starts the eight polling threads of the standard start-up, detached, with
-// SIGTERM and SIGINT blocked so that only the main thread sees them.
-void thread_create();
+// Creates the semaphores, starts and detaches the polling threads (with
+// `wireless`, the Wi-Fi and mobile broadband threads after the standard
+// eight), then fills the system information strings and the trap server table.
+void init_module(bool wireless = false);
+// Starts the eight polling threads of the standard start-up, and with
+// `wireless` the two wireless threads after them, detached, with SIGTERM and
+// SIGINT blocked so that only the main thread sees them.
+void thread_create(bool wireless = false);
 
 void *hddInfoThread(void *arg);
 void *standardTableThread(void *arg);
@@ -27,5 +29,5 @@ void memoryInfoCycle();     // reading, store and notification check
 bool powerInfoCycle();      // false once there is no power-supply device
 void wdtInfoCycle();        // reads the driver's file, then stores under sem_wdt_id
 void storageInfoCycle();    // df pass; takes sem_storage_id itself after df
-void wlanInfoCycle();       // runs with sem_wlan_id held
-void mobileInfoCycle();     // runs with sem_mobile_id held
+void wlanInfoCycle();       // nmcli runs; takes sem_wlan_id itself to apply them
+void mobileInfoCycle();     // nmcli and modem-cmd runs; takes sem_mobile_id itself to apply them

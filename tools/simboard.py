@@ -9,7 +9,9 @@ files over system files (/etc/issue ...), a /sys/class whose hwmon class holds
 the board's hardware-monitor chip (vlmhwmon, read by the agent through
 libsensors), a /usr/local/sbin holding the repository's vlm_smartctl (run
 over a stand-in smartctl that serves captured outputs of the board's
-disks), and brings the loopback up. Host-side
+disks), a NetworkManager connection directory over
+/etc/NetworkManager/system-connections (made inside the board when the host
+has none), and brings the loopback up. Host-side
 the board is one temporary directory, so tests read and rewrite the agent's
 files directly. When the holder ends, the kernel kills every process of the
 board and drops its mounts; the holder ends when the board is closed, when its
@@ -727,6 +729,53 @@ def parse_trap_line(line: str) -> Optional[Trap]:
 
 
 # ---------------------------------------------------------------------------
+# Wireless: NetworkManager's nmcli, the modem tool modem-cmd and the
+# NetworkManager connection files.
+#
+# Each file of tests/fixtures/nmcli is what nmcli 1.42 (LANG=C) printed for
+# one of the three command lines the agent runs: wifi_*.txt for the Wi-Fi
+# listing, status_*.txt for the device status listing, show_*.txt for the
+# device blocks.
+
+NMCLI_FIXTURES = REPO / "tests" / "fixtures" / "nmcli"
+NMCLI_COMMANDS = {
+    "wifi": "-f DEVICE,ACTIVE,SSID,BSSID,MODE,SIGNAL,SECURITY dev wifi list",
+    "status": "-f DEVICE,TYPE,STATE,CON-UUID,CONNECTION dev status",
+    "show": "dev show",
+}
+# A board with a Wi-Fi interface that is not connected and no modem.
+DEFAULT_NMCLI = {"wifi": "wifi_none", "status": "status_none", "show": "show_none"}
+NM_CONNECTIONS = "/etc/NetworkManager/system-connections"
+
+
+def nmcli_fixture(name: str) -> str:
+    """The nmcli output of fixture `name` (tests/fixtures/nmcli/NAME.txt)."""
+    path = NMCLI_FIXTURES / (name + ".txt")
+    if not path.exists():
+        raise BoardError("no nmcli fixture %r (have: %s)" % (
+            name, ", ".join(sorted(p.stem for p in NMCLI_FIXTURES.glob("*.txt")))))
+    return path.read_text()
+
+
+def modem_answer_key(device: str, command: str) -> str:
+    """The file name the board's modem-cmd looks up for one device and AT
+    command: every byte but letters, digits and '_' as '_' (what tr -c does)."""
+    raw = (device + "__" + command).encode()
+    return "".join(chr(b) if (chr(b).isascii() and (chr(b).isalnum() or chr(b) == "_")) else "_" for b in raw)
+
+
+def nm_connection_text(name: str, apn: Optional[str], uuid: str = "5b4b1cbb-6a3e-4f2e-9a51-3b0a6f1d2c44") -> str:
+    """A NetworkManager keyfile of a GSM connection, as nmcli writes one."""
+    lines = ["[connection]", "id=%s" % name, "uuid=%s" % uuid, "type=gsm", "autoconnect=true", "",
+             "[gsm]"]
+    if apn is not None:
+        lines.append("apn=%s" % apn)
+    lines += ["number=*99#", "", "[ipv4]", "method=auto", "", "[ipv6]", "addr-gen-mode=default",
+              "method=auto", "", "[proxy]"]
+    return "\n".join(lines) + "\n"
+
+
+# ---------------------------------------------------------------------------
 # Host plumbing.
 
 _libc = ctypes.CDLL(None, use_errno=True)
@@ -1028,7 +1077,7 @@ class Board:
         if self.keep:
             (self.root / "keep").touch()
         _live_boards.append(self)
-        for d in ("etc/snmp", "var/lib/snmp", "dev", "bin", "cmd", "files", "log", "run", "home"):
+        for d in ("etc/snmp", "var/lib/snmp", "dev", "bin", "cmd", "files", "log", "run", "home", "layer"):
             (self.root / d).mkdir(parents=True)
         self._ensure_shim()
         self._write_snmp_configs()
@@ -1042,6 +1091,7 @@ class Board:
         self._make_df()
         self._make_lsusb()
         self._make_disks()
+        self._make_wireless()
         self.add_file("/proc/stat", proc_stat_text(*self._proc_stat))
         self._make_cpu_tree()
         self._make_watchdog()
@@ -1050,6 +1100,9 @@ class Board:
             self.add_chip(HWMON_CHIP, self._sensors)
 
         layout = {
+            # Mount points the host lacks, made inside the board only.
+            "make_dirs": [NM_CONNECTIONS] if not os.path.isdir(NM_CONNECTIONS) else [],
+            "layer": str(self.root / "layer"),
             "binds": [[str(self.etc), "/etc/snmp"],
                       [str(self.root / "var" / "lib" / "snmp"), "/var/lib/snmp"]] +
             class_binds + self._binds,
@@ -1089,7 +1142,7 @@ class Board:
         """Refuses to go on unless the board's own directories are mounted
         over the host's in the holder's mount namespace."""
         points = _mountpoints(self.holder_pid)
-        for p in ("/etc/snmp", "/var/lib/snmp", "/dev", "/etc/issue", "/sys/class"):
+        for p in ("/etc/snmp", "/var/lib/snmp", "/dev", "/etc/issue", "/sys/class", NM_CONNECTIONS):
             if p not in points:
                 self.close()
                 raise BoardError("board mount of %s is missing" % p)
@@ -1854,6 +1907,124 @@ class Board:
         self.set_usb_devices(devices)
         return self.usb_event("remove", name, kind, full)
 
+    # -- wireless: nmcli, modem-cmd and the NetworkManager connection files ------
+    #
+    # The agent's Wi-Fi and mobile broadband groups run three nmcli command
+    # lines through the shell (NMCLI_COMMANDS, with grep filters after two of
+    # them), read connection files from /etc/NetworkManager/system-connections
+    # and send AT commands with "modem-cmd DEVICE COMMAND". The board's nmcli
+    # answers each of the three from an output a test chooses (an nmcli
+    # fixture or a text) and refuses anything else; its modem-cmd prints the
+    # answer set for that device and command (with OK after it), or fails as
+    # for a port it cannot open. Both log every run; with the hang flag
+    # modem-cmd never answers (until the agent kills it) and leaves a marker.
+    # The connection directory is a board directory shown over the system's.
+
+    @property
+    def nm_connections_dir(self) -> Path:
+        """Host directory the board sees as /etc/NetworkManager/system-connections."""
+        return self._standin_path(NM_CONNECTIONS)
+
+    def _make_wireless(self):
+        cmd = self.root / "cmd"
+        (cmd / "modem").mkdir()
+        cases = "".join("\"%s\") out=%s ;;\n" % (args, kind) for kind, args in NMCLI_COMMANDS.items())
+        self.add_script("nmcli",
+                        "#!/bin/sh\n"
+                        "# Stand-in for nmcli on the simulated board: the listings the agent asks for.\n"
+                        "printf '%s\\n' \"$*\" >> '{runs}'\n"
+                        "case \"$*\" in\n"
+                        "{cases}"
+                        "*) echo \"Error: nmcli stand-in: unsupported arguments: $*\" >&2; exit 2 ;;\n"
+                        "esac\n"
+                        "exec /bin/cat '{cmd}/nmcli.'\"$out\"'.out'\n".format(
+                            runs=cmd / "nmcli.runs", cases=cases, cmd=cmd))
+        self.add_script("modem-cmd",
+                        "#!/bin/sh\n"
+                        "# Stand-in for modem-cmd on the simulated board: DEVICE AT-COMMAND.\n"
+                        "printf '%s\\n' \"$*\" >> '{runs}'\n"
+                        "if [ -e '{hang}' ]; then\n"
+                        "    : > '{hung}'\n"
+                        "    exec /bin/sleep 3600\n"
+                        "fi\n"
+                        "if [ \"$#\" -ne 2 ]; then\n"
+                        "    echo 'usage: modem-cmd DEVICE AT-COMMAND' >&2\n"
+                        "    exit 2\n"
+                        "fi\n"
+                        "key=$(printf '%s__%s' \"$1\" \"$2\" | tr -c 'A-Za-z0-9_' '_')\n"
+                        "if [ ! -e '{answers}/'\"$key\" ]; then\n"
+                        "    echo \"modem-cmd: cannot open $1: No such file or directory\" >&2\n"
+                        "    exit 1\n"
+                        "fi\n"
+                        "exec /bin/cat '{answers}/'\"$key\"\n".format(
+                            runs=cmd / "modem-cmd.runs", hang=cmd / "modem-cmd.hang",
+                            hung=cmd / "modem-cmd.hung", answers=cmd / "modem"))
+        for name in ("nmcli.runs", "modem-cmd.runs"):
+            (cmd / name).write_text("")
+        for kind, fixture in DEFAULT_NMCLI.items():
+            self.set_nmcli(kind, fixture)
+        self.add_tree(NM_CONNECTIONS)
+
+    def set_nmcli(self, kind: str, fixture: Optional[str] = None, text: Optional[str] = None):
+        """What nmcli prints from now on for one of its command lines
+        ("wifi", "status" or "show", see NMCLI_COMMANDS): nmcli fixture
+        `fixture`, or `text` as it is. Replaced in one step."""
+        if kind not in NMCLI_COMMANDS:
+            raise ValueError("unknown nmcli listing %r (one of %s)" % (kind, ", ".join(NMCLI_COMMANDS)))
+        if (fixture is None) == (text is None):
+            raise ValueError("give a fixture or a text")
+        _replace_file(self.root / "cmd" / ("nmcli.%s.out" % kind),
+                      nmcli_fixture(fixture) if fixture is not None else text, 0o644)
+
+    def nmcli_calls(self) -> List[str]:
+        """The arguments of every nmcli run so far, oldest first."""
+        return (self.root / "cmd" / "nmcli.runs").read_text().splitlines()
+
+    def set_modem_answer(self, device: str, command: str, answer: Optional[str]):
+        """What modem-cmd prints for `command` sent to `device` from now on:
+        `answer` as its first line, then OK unless the answer is an error;
+        None: the port cannot be opened. Include "\\r" in `answer` for a
+        modem that ends its lines with one."""
+        path = self.root / "cmd" / "modem" / modem_answer_key(device, command)
+        if answer is None:
+            path.unlink(missing_ok=True)
+            return
+        error = answer.rstrip("\r\n") == "ERROR" or answer.startswith("+CME ERROR")
+        _replace_file(path, answer + "\n" + ("" if error else "OK\n"), 0o644)
+
+    def set_modem(self, device: str, answers: Dict[str, Optional[str]]):
+        """Several answers of one device at once: {AT command: answer}."""
+        for command, answer in answers.items():
+            self.set_modem_answer(device, command, answer)
+
+    def set_modem_hang(self, hang: bool = True):
+        """While set, every modem-cmd run hangs (until the agent kills it)."""
+        flag, marker = self.root / "cmd" / "modem-cmd.hang", self.root / "cmd" / "modem-cmd.hung"
+        if hang:
+            marker.unlink(missing_ok=True)
+            flag.touch()
+        else:
+            flag.unlink(missing_ok=True)
+
+    def modem_hanging(self) -> bool:
+        """True once a modem-cmd run has started hanging since set_modem_hang()."""
+        return (self.root / "cmd" / "modem-cmd.hung").exists()
+
+    def modem_calls(self) -> List[str]:
+        """The arguments of every modem-cmd run so far ("/dev/ttyACM2 AT+CSQ" ...)."""
+        return (self.root / "cmd" / "modem-cmd.runs").read_text().splitlines()
+
+    def add_nm_connection(self, name: str, apn: Optional[str] = None, text: Optional[str] = None) -> Path:
+        """A connection file named `name` in the board's connection directory:
+        `text` as it is, or a GSM connection keyfile with `apn`. Returns its
+        host path."""
+        if not name or "/" in name or name in (".", ".."):
+            raise ValueError("unusable connection file name %r" % name)
+        path = self.nm_connections_dir / name
+        path.write_text(text if text is not None else nm_connection_text(name, apn))
+        path.chmod(0o600)
+        return path
+
     # -- the hardware-monitor chip (libsensors' view of /sys/class/hwmon) -----
     #
     # The board's /sys/class is a directory of its own: every class of the
@@ -2304,6 +2475,34 @@ def _close_live_boards():
 # The holder: PID 1 of a board, run by unshare inside the new namespaces.
 
 
+def _holder_make_dirs(paths: Sequence[str], layer: Optional[str], run) -> None:
+    """Creates directories the host does not have (mount points for the
+    board's own directories) in the board's mount namespace only: the nearest
+    directory that exists becomes an overlay whose upper layer is a tmpfs of
+    the board, so the host's tree stays as it is. Mounts below that
+    directory (a container's /etc/hosts ...) are bound back on top."""
+    for index, path in enumerate(paths):
+        top = os.path.dirname(path)
+        while not os.path.isdir(top):
+            top = os.path.dirname(top)
+        if top == "/":
+            raise BoardError("no directory to put %s into" % path)
+        scratch = os.path.join(layer, str(index))
+        os.mkdir(scratch)
+        run("mount", "-t", "tmpfs", "-o", "mode=755", "vlm-layer", scratch)
+        for d in ("upper", "work", "orig"):
+            os.mkdir(os.path.join(scratch, d))
+        below = sorted(m for m in _mountpoints(os.getpid()) if m.startswith(top + "/"))
+        below = [m for m in below if not any(m.startswith(o + "/") for o in below)]
+        if below:
+            run("mount", "--rbind", top, os.path.join(scratch, "orig"))
+        run("mount", "-t", "overlay", "vlm-overlay", "-o", "lowerdir=%s,upperdir=%s,workdir=%s" % (
+            top, os.path.join(scratch, "upper"), os.path.join(scratch, "work")), top)
+        for m in below:
+            run("mount", "--rbind", os.path.join(scratch, "orig", os.path.relpath(m, top)), m)
+        os.makedirs(path, exist_ok=True)
+
+
 def _holder_main(layout_json: str) -> int:
     layout = json.loads(layout_json)
 
@@ -2323,6 +2522,7 @@ def _holder_main(layout_json: str) -> int:
             os.symlink(target, "/dev/" + name)
         os.mkdir("/dev/shm")
         run("mount", "-t", "tmpfs", "-o", "mode=1777,nosuid,nodev", "vlm-shm", "/dev/shm")
+        _holder_make_dirs(layout.get("make_dirs", []), layout.get("layer"), run)
         for source, target, *how in layout["binds"]:
             run("mount", "--rbind" if how == ["rbind"] else "--bind", source, target)
         run("ip", "link", "set", "lo", "up")

@@ -110,3 +110,16 @@ CommandResult runCommand(const char *command, double timeoutSeconds, size_t maxO
         r.status = WEXITSTATUS(status);
     return r;
 }
+
+std::string shellQuote(std::string_view text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}

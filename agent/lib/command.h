@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 struct CommandResult {
     bool started = false;    // the shell could be started
@@ -18,3 +19,7 @@ struct CommandResult {
 // must not carry unvalidated outside text.
 CommandResult runCommand(const char *command, double timeoutSeconds = 5.0,
                          size_t maxOutput = 1 << 20);
+
+// `text` as one word of a /bin/sh command line, whatever it holds: in single
+// quotes, each single quote of its own written as '\''.
+std::string shellQuote(std::string_view text);

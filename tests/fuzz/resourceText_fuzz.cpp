@@ -1,12 +1,14 @@
 // Feeds arbitrary text to the parsers of df output, /proc/stat, the
-// watchdog file, lsusb listings, device event headers, the SMART tool and
-// fdisk, as a broken tool, driver or device would produce it.
+// watchdog file, lsusb listings, device event headers, the SMART tool,
+// fdisk, nmcli, modem answers and connection files, as a broken tool, driver
+// or device would produce it.
 #include "hwdWatcher.h"
 #include "monitorGroup/cpuProbe.h"
 #include "monitorGroup/storageProbe.h"
 #include "peripheralGroup/hardDiskProbe.h"
 #include "peripheralGroup/hwdProbe.h"
 #include "peripheralGroup/watchdogProbe.h"
+#include "wireless/wirelessProbe.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,5 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const std::string &node : parseScanNodes(text))
         isPlainDevicePath(node);
     parsePartitionCount(text);
+    parseWifiListing(text);
+    parseDevShow(text);
+    parseModemListing(text);
+    const std::string line = firstLine(text);
+    csqSignal(line);
+    copsOperator(line);
+    cgsnImei(line);
+    cnumNumber(line);
+    std::string apn;
+    connectionApn(text, apn);
     return 0;
 }

@@ -30,3 +30,16 @@ TEST(Command, OutputIsBounded)
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.output.size(), 1000u);
 }
+
+TEST(Command, AQuotedWordReachesTheCommandAsItIs)
+{
+    // Each text comes back whole from printf: no expansion, no splitting,
+    // no second command.
+    for (const char *text : {"/dev/ttyACM2", "AT+COPS?", "", "it's", "a b\tc", "$(touch x);`id`|x&y>z",
+                             "''\\'", "\"*\"\n"}) {
+        CommandResult r = runCommand(("printf '%s' " + shellQuote(text)).c_str());
+        EXPECT_EQ(r.status, 0) << text;
+        EXPECT_EQ(r.output, text);
+    }
+    EXPECT_EQ(shellQuote("it's"), "'it'\\''s'");
+}

@@ -1,0 +1,38 @@
+// Registration and read routine of the mobile broadband modem count.
+#include "wireless/mobileObjInfoFrame.h"
+
+#include "mibFrame.h"
+#include "semaphore.h"
+
+namespace {
+
+const oid mobileObjInfo_oid[] = {VLM_ENTERPRISE, 106, 1, 1};
+
+struct variable4 mobileObjInfo_variables[] = {
+    {0, ASN_INTEGER, NETSNMP_OLDAPI_RONLY, mobileObjInfo_numberHandle, 1, {1}},
+};
+
+// The value handed to the library.
+long mobileObjInfo_long;
+
+} // namespace
+
+void init_mobileObjInfo()
+{
+    REGISTER_SCALARS("mobileObjInfo", mobileObjInfo_variables, variable4, mobileObjInfo_oid);
+}
+
+u_char *mobileObjInfo_numberHandle(struct variable *vp, oid *name, size_t *length, int exact, size_t *var_len,
+                                   WriteMethod **write_method)
+{
+    VLM_DEBUG("mobileObjInfo", "mobileObjInfo_handle entered\n");
+    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
+        return nullptr;
+    if (vp->magic != 0) {
+        VLM_DEBUG("snmpd", "unknown sub-id %d in examples/var_example\n", vp->magic);
+        return nullptr;
+    }
+    SemHold hold(sem_mobile_id);
+    mobileObjInfo_long = Global_mobileNumber;
+    return reinterpret_cast<u_char *>(&mobileObjInfo_long);
+}
