@@ -7,6 +7,7 @@ JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 
 .PHONY: all deps configure demo check check-sanitize fuzz bench clean drivers driver-check
+.PHONY: install install-files deb install-check
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -24,6 +25,7 @@ check: deps all drivers
 	cd $(BUILD) && ctest --output-on-failure
 	$(MAKE) fuzz
 	$(MAKE) driver-check
+	$(MAKE) install-check
 
 # The unit and integration tests once more, under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
@@ -71,6 +73,63 @@ driver-check: drivers
 	$(DRIVER_BUILD)/bios_name_test
 	tests/driver/vmspname/qemu/run drivers/vmspname/vmspname.ko \
 		$(DRIVER_BUILD)/vmspname-i386/vmspname.ko $(DRIVER_BUILD)/vmspname-qemu
+
+# Installation. The agent and vlm_smartctl go to $(PREFIX)/sbin, the unit to
+# systemd's system unit directory, with its ExecStart naming the installed
+# agent. The configuration, the MIB directory and the path the agent runs
+# vlm_smartctl from are fixed in the agent and Net-SNMP, whatever the prefix:
+# /etc/snmp/vlmSNMPsubagent.xml (installed only when there is none: it holds
+# the operator's settings), /usr/share/snmp/mibs and
+# /usr/local/sbin/vlm_smartctl (linked to the installed one if that is
+# elsewhere; SMARTCTL_PATH= leaves it out). DESTDIR is honoured throughout.
+# install-files installs what $(BUILD) holds without building.
+PREFIX ?= /usr/local
+SBINDIR ?= $(PREFIX)/sbin
+DOCDIR ?= $(PREFIX)/share/doc/vlm-subagent
+CONFDIR ?= /etc/snmp
+MIBDIR ?= /usr/share/snmp/mibs
+UNITDIR ?= $(or $(shell pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null),/lib/systemd/system)
+SMARTCTL_PATH ?= /usr/local/sbin/vlm_smartctl
+MIBS := $(wildcard mibs/*.txt)
+
+install: all
+	$(MAKE) install-files
+
+install-files:
+	@[ -x $(BUILD)/vlm_subagent ] || { echo "install: no $(BUILD)/vlm_subagent (run make first)" >&2; exit 1; }
+	install -d $(DESTDIR)$(SBINDIR) $(DESTDIR)$(CONFDIR) $(DESTDIR)$(MIBDIR) \
+		$(DESTDIR)$(UNITDIR) $(DESTDIR)$(DOCDIR)
+	install -m 0755 $(BUILD)/vlm_subagent packaging/vlm_smartctl $(DESTDIR)$(SBINDIR)/
+	$(if $(MIBS),install -m 0644 $(MIBS) $(DESTDIR)$(MIBDIR)/)
+	sed -e 's|^ExecStart=/usr/local/sbin/|ExecStart=$(SBINDIR)/|' \
+		-e 's|file:///usr/share/doc/vlm-subagent/|file://$(DOCDIR)/|' \
+		packaging/vlm-subagent.service > $(DESTDIR)$(UNITDIR)/vlm-subagent.service
+	chmod 0644 $(DESTDIR)$(UNITDIR)/vlm-subagent.service
+	install -m 0644 README.md $(DESTDIR)$(DOCDIR)/
+	@if [ -e $(DESTDIR)$(CONFDIR)/vlmSNMPsubagent.xml ]; then \
+		echo "keeping $(DESTDIR)$(CONFDIR)/vlmSNMPsubagent.xml"; \
+	else \
+		echo "install -m 0644 config/vlmSNMPsubagent.xml $(DESTDIR)$(CONFDIR)/"; \
+		install -m 0644 config/vlmSNMPsubagent.xml $(DESTDIR)$(CONFDIR)/; \
+	fi
+	$(if $(filter-out $(SBINDIR)/vlm_smartctl,$(SMARTCTL_PATH)),install -d $(DESTDIR)$(dir $(SMARTCTL_PATH)) && \
+		ln -sfn $(SBINDIR)/vlm_smartctl $(DESTDIR)$(SMARTCTL_PATH))
+
+# The Debian packages vlm-subagent and vlm-drivers-dkms, built with
+# dpkg-buildpackage from a copy of the working tree, into $(DEB_DIR); lintian
+# must report no error.
+DEB_DIR ?= build-deb
+
+deb: deps
+	packaging/build-deb --jobs $(JOBS) $(DEB_DIR)
+
+# The installation and the packages: make install into scratch roots, the
+# packages built, the agent package installed, upgraded and removed in
+# scratch roots with dpkg, the DKMS sources built for the packaged kernel
+# headers, and the package booted under systemd in a container to check the
+# agent at work inside the service's sandbox.
+install-check: deps
+	$(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging
 
 bench: deps all
 	$(PYTHON) bench/bench.py
