@@ -26,13 +26,6 @@ u_char *mobileObjInfo_numberHandle(struct variable *vp, oid *name, size_t *lengt
                                    WriteMethod **write_method)
 {
     VLM_DEBUG("mobileObjInfo", "mobileObjInfo_handle entered\n");
-    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
-        return nullptr;
-    if (vp->magic != 0) {
-        VLM_DEBUG("snmpd", "unknown sub-id %d in examples/var_example\n", vp->magic);
-        return nullptr;
-    }
-    SemHold hold(sem_mobile_id);
-    mobileObjInfo_long = Global_mobileNumber;
-    return reinterpret_cast<u_char *>(&mobileObjInfo_long);
+    return countScalarValue(vp, name, length, exact, var_len, write_method, 0, sem_mobile_id, Global_mobileNumber,
+                            mobileObjInfo_long, "examples/var_example");
 }

@@ -26,13 +26,6 @@ u_char *wlanObjInfo_numberHandle(struct variable *vp, oid *name, size_t *length,
                                  WriteMethod **write_method)
 {
     VLM_DEBUG("wlanObjInfo", "wlanObjInfo_handle entered\n");
-    if (header_generic(vp, name, length, exact, var_len, write_method) == MATCH_FAILED)
-        return nullptr;
-    if (vp->magic != 0) {
-        VLM_DEBUG("snmpd", "unknown sub-id %d in examples/var_example\n", vp->magic);
-        return nullptr;
-    }
-    SemHold hold(sem_wlan_id);
-    wlanObjInfo_long = Global_wlanNumber;
-    return reinterpret_cast<u_char *>(&wlanObjInfo_long);
+    return countScalarValue(vp, name, length, exact, var_len, write_method, 0, sem_wlan_id, Global_wlanNumber,
+                            wlanObjInfo_long, "examples/var_example");
 }
