@@ -10,6 +10,12 @@
 #include <optional>
 #include <utility>
 
+std::vector<long> &passKeys(const void *table)
+{
+    static std::map<const void *, std::vector<long>> keys;
+    return keys[table];
+}
+
 int registerScalarGroup(const char *descr, struct variable *vars, size_t varsize, size_t numvars,
                         const oid *base, size_t baselen)
 {

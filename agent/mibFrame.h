@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 // Every diagnostic is preceded by the trace line naming function, file and line.
 #define VLM_TRACE() DEBUGMSGTL(("trace", "%s(): %s, %d:\n", __func__, __FILE__, __LINE__))
@@ -79,29 +80,52 @@ long rowIndex(const Row &row)
     return row.index;
 }
 
+// The row keys of one table as they were when the current iterator pass
+// began, keyed by the table's list head. The library runs a whole pass over
+// the rows for every varbind (and every repetition of a GETBULK), so the
+// keys are copied under one hold of the group's semaphore at the pass's
+// first step instead of walking the list under a fresh hold at every step:
+// that would cost two semaphore operations and a walk from the head per row.
+// Only the main thread runs passes; the storage is reused from pass to pass.
+std::vector<long> &passKeys(const void *table);
+
 // One step of the table iterator over a singly linked row list that a
-// polling thread may rebuild (and free) at any time: the loop context is the
-// position in the list and the data context the row's index, and the list is
-// walked again under the group's semaphore at every step, so no row address
-// outlives the hold. The handler finds the row again by its index.
+// polling thread may rebuild (and free) at any time. The loop context is the
+// position in the pass's keys: at position 0 the keys of every row are copied
+// (keyOf(row)) under the group's semaphore, later steps read the copy, so no
+// row address outlives the hold. Returns false at the end of the pass.
+// The handler finds the row again by its key; a row that went away after the
+// copy answers noSuchInstance.
+template <typename Row, typename KeyOf>
+bool nextPassKey(Row *const &head, int semId, KeyOf keyOf, void **loop_context, long &key)
+{
+    std::vector<long> &keys = passKeys(&head);
+    const uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
+    if (position == 0) {
+        keys.clear();
+        SemHold hold(semId);
+        for (const Row *row = head; row; row = row->next)
+            keys.push_back(keyOf(*row));
+    }
+    if (position >= keys.size())
+        return false;
+    key = keys[position];
+    *loop_context = reinterpret_cast<void *>(position + 1);
+    return true;
+}
+
+// The iterator step of a table indexed by one INTEGER, rowIndex(row): the
+// data context is the row's index.
 template <typename Row>
 netsnmp_variable_list *nextRowByPosition(Row *const &head, int semId, void **loop_context, void **data_context,
                                          netsnmp_variable_list *put_index_data)
 {
-    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
     long index;
-    {
-        SemHold hold(semId);
-        const Row *row = head;
-        for (uintptr_t i = 0; row && i < position; i++)
-            row = row->next;
-        if (!row)
-            return nullptr;
-        index = rowIndex(*row);
-    }
+    if (!nextPassKey(head, semId, [](const Row &row) { return static_cast<long>(rowIndex(row)); }, loop_context,
+                     index))
+        return nullptr;
     snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, index);
     *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(index));
-    *loop_context = reinterpret_cast<void *>(position + 1);
     return put_index_data;
 }
 

@@ -1286,7 +1286,13 @@ class Board:
         if content is None:
             path.unlink(missing_ok=True)
         else:
-            path.write_bytes(content.encode() if isinstance(content, str) else content)
+            # Written over in place and cut to length afterwards: the agent
+            # reads a device it keeps open again and again, and must never
+            # find it empty in between.
+            data = content.encode() if isinstance(content, str) else content
+            with open(path, "r+b" if path.exists() else "wb") as f:
+                f.write(data)
+                f.truncate(len(data))
 
     def add_file(self, target: str, content: Union[str, bytes]) -> Path:
         """A board file shown over the system file `target` (which must exist
@@ -1333,8 +1339,8 @@ class Board:
         self.add_script(name,
                         "#!/bin/sh\n"
                         "# Stand-in for %s on the simulated board.\n"
-                        "cat '%s'\n"
-                        "exit \"$(cat '%s')\"\n" % (name, self.root / "cmd" / (name + ".out"),
+                        "/bin/cat '%s'\n"
+                        "exit \"$(/bin/cat '%s')\"\n" % (name, self.root / "cmd" / (name + ".out"),
                                                      self.root / "cmd" / (name + ".status")))
         self.set_command_output(name, output, status)
 
@@ -1348,6 +1354,51 @@ class Board:
         (self.root / "cmd" / (name + ".out")).write_bytes(
             output.encode() if isinstance(output, str) else output)
         (self.root / "cmd" / (name + ".status")).write_text("%d\n" % status)
+
+    def remove_command(self, name: str):
+        """From now on the board has no command `name`. vlm_smartctl (the
+        agent runs it by its path) is deleted from /usr/local/sbin; any
+        other name, which the agent looks up on PATH through the shell,
+        gets a stand-in ahead of the system's that fails as the shell does
+        for an unknown command (status 127, "not found" on stderr, nothing
+        on stdout). Every attempt to run it is logged: missing_calls()."""
+        if name == "vlm_smartctl":
+            (self.sbin_dir / name).unlink(missing_ok=True)
+            return
+        log = self.root / "cmd" / (name + ".missing")
+        log.write_text("")
+        self.add_script(name,
+                        "#!/bin/sh\n"
+                        "# %s is not installed on the simulated board.\n"
+                        "echo \"$*\" >> '%s'\n"
+                        "echo \"sh: 1: %s: not found\" >&2\n"
+                        "exit 127\n" % (name, log, name))
+
+    def hang_command(self, name: str):
+        """From now on every run of the PATH command `name` blocks (until
+        it is killed), leaving a marker: command_hung()."""
+        marker = self.root / "cmd" / (name + ".hung")
+        marker.unlink(missing_ok=True)
+        self.add_script(name,
+                        "#!/bin/sh\n"
+                        "# %s never answers on the simulated board.\n"
+                        ": > '%s'\n"
+                        "exec /bin/sleep 3600\n" % (name, marker))
+
+    def command_hung(self, name: str) -> bool:
+        """True once a run of a command set by hang_command() has started."""
+        return (self.root / "cmd" / (name + ".hung")).exists()
+
+    def missing_calls(self, name: str) -> List[str]:
+        """The arguments of every attempt to run a removed command."""
+        return (self.root / "cmd" / (name + ".missing")).read_text().splitlines()
+
+    def make_unreadable(self, target: str):
+        """Makes the board file `target` (/proc/meminfo, /proc/stat ...)
+        unreadable, even for root: a write-only sysctl file is bound over
+        it, so that opening it for reading fails with EACCES while the path
+        still exists. For a running board; lasts until the board closes."""
+        self.bind("/proc/sys/vm/drop_caches", target)
 
     def set_lsb_release(self, output: str):
         self.set_command_output("lsb_release", output)

@@ -58,12 +58,11 @@ void reserve(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *request,
         netsnmp_set_request_error(reqinfo, request, SNMP_ERR_NOTWRITABLE);
         return;
     }
-    if (!row) {
-        netsnmp_set_request_error(reqinfo, request, SNMP_ERR_NOCREATION);
-        return;
-    }
+    // Type and length before the row, as SNMP orders the checks.
     netsnmp_variable_list *vb = request->requestvb;
     int rc = netsnmp_check_vb_type_and_max_size(vb, ASN_OCTET_STR, sizeof row->trapIp);
+    if (rc == SNMP_ERR_NOERROR && !row)
+        rc = SNMP_ERR_NOCREATION;
     if (rc == SNMP_ERR_NOERROR) {
         std::string text(reinterpret_cast<const char *>(vb->val.string), vb->val_len);
         if (text.find('\0') != std::string::npos || judgeIpv4Address(text.c_str()) != 1)

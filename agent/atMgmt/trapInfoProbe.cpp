@@ -45,12 +45,14 @@ std::string editTrapSinkHost(const std::string &conf, long index, const std::str
         std::string head = conf.substr(start, std::min<size_t>(end - start, 99));
         if (head.find("trapsink") != std::string::npos && ++seen == index) {
             // Skip the keyword and the blanks after it: the host word follows.
-            size_t pos = head.find_first_not_of(" \t");
-            pos = head.find_first_of(" \t", pos);
-            pos = pos == std::string::npos ? pos : head.find_first_not_of(" \t", pos);
+            // Blanks are those that separate the reader's words (isspace).
+            const char *const blanks = " \t\r\v\f";
+            size_t pos = head.find_first_not_of(blanks);
+            pos = head.find_first_of(blanks, pos);
+            pos = pos == std::string::npos ? pos : head.find_first_not_of(blanks, pos);
             if (pos == std::string::npos)
                 return std::string();
-            size_t hostEnd = head.find_first_of(" \t\r", pos);
+            size_t hostEnd = head.find_first_of(blanks, pos);
             std::string host = head.substr(pos, hostEnd == std::string::npos ? std::string::npos : hostEnd - pos);
             if (host != oldIp)
                 return std::string();

@@ -3,8 +3,8 @@
 #include "atSystem/sysInfoProbe.h"
 
 #include "atSystem/sysInfoFrame.h"
+#include "lib/command.h"
 #include "lib/fieldCopy.h"
-#include "lib/popenGuard.h"
 #include "vmspname_ioctl.h"
 
 #include <cstdio>
@@ -15,19 +15,25 @@
 
 namespace {
 
+// A start-up command that has not ended by then (a hung tool) counts as
+// printing nothing: start-up goes on without its field.
+constexpr double startupCommandTimeout = 5.0;
+
 // The first line of a command's output, as fgets gives it into 60 bytes
-// (at most 59 characters). Start-up cannot go on without the pipe.
+// (at most 59 characters). Start-up cannot go on without the shell.
 std::string firstLineOf(const char *command, const char *failure)
 {
-    PipeReader pipe(command);
-    if (!pipe) {
+    const CommandResult r = runCommand(command, startupCommandTimeout, 4096);
+    if (!r.started) {
         printf("%s", failure);
         fflush(stdout);
         exit(1);
     }
-    char line[60] = {};
-    if (!fgets(line, sizeof line, pipe.get()))
-        return std::string();
+    const size_t newline = r.output.find('\n');
+    std::string line = r.output.substr(0, newline == std::string::npos ? newline : newline + 1);
+    line = line.substr(0, line.find('\0'));
+    if (line.size() > 59)
+        line.resize(59);
     return line;
 }
 

@@ -65,13 +65,15 @@ int reserveWrite(const SensorFamily &f, netsnmp_variable_list *vb, long index, i
     const int which = columnThreshold(column);
     if (which < 0 && column != COLUMN_SENSOR_STATE)
         return SNMP_ERR_NOTWRITABLE;
-    if (!index)
-        return SNMP_ERR_NOCREATION;
 
+    // Type and length before the row, as SNMP orders the checks: a value
+    // of the wrong type fits no row of the column, existing or not.
     if (which < 0) {
         int rc = netsnmp_check_vb_int(vb);
         if (rc != SNMP_ERR_NOERROR)
             return rc;
+        if (!index)
+            return SNMP_ERR_NOCREATION;
         if (*vb->val.integer != 1 && *vb->val.integer != 2)
             return SNMP_ERR_WRONGVALUE;
         SensorLock hold(f);
@@ -86,6 +88,8 @@ int reserveWrite(const SensorFamily &f, netsnmp_variable_list *vb, long index, i
     int rc = netsnmp_check_vb_type_and_max_size(vb, ASN_OCTET_STR, maxThresholdLength);
     if (rc != SNMP_ERR_NOERROR)
         return rc;
+    if (!index)
+        return SNMP_ERR_NOCREATION;
     // The configuration file must give the text back as it was sent.
     if (!isStorableText(vb->val.string, vb->val_len))
         return SNMP_ERR_WRONGVALUE;

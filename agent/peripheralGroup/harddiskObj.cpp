@@ -151,29 +151,18 @@ netsnmp_variable_list *hdSMARTTable_get_first_data_point(void **loop_context, vo
     return hdSMARTTable_get_next_data_point(loop_context, data_context, put_index_data, iinfo);
 }
 
-// Walks the list by position like the other tables, the list walked again
-// under sem_hdd_id at every step; the data context carries both indexes.
+// Walks the list by position like the other tables (keys copied at the
+// start of each pass under sem_hdd_id); the key carries both indexes.
 netsnmp_variable_list *hdSMARTTable_get_next_data_point(void **loop_context, void **data_context,
                                                         netsnmp_variable_list *put_index_data,
                                                         netsnmp_iterator_info *)
 {
-    uintptr_t position = reinterpret_cast<uintptr_t>(*loop_context);
-    long disk, attribute, context;
-    {
-        SemHold hold(sem_hdd_id);
-        const hdSMARTTable_entry *row = Global_hdSMARTTable_head;
-        for (uintptr_t i = 0; row && i < position; i++)
-            row = row->next;
-        if (!row)
-            return nullptr;
-        disk = row->hdIndex1;
-        attribute = row->hdsIndex;
-        context = smartContext(*row);
-    }
-    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, disk);
-    snmp_set_var_typed_integer(put_index_data->next_variable, ASN_INTEGER, attribute);
+    long context;
+    if (!nextPassKey(Global_hdSMARTTable_head, sem_hdd_id, smartContext, loop_context, context))
+        return nullptr;
+    snmp_set_var_typed_integer(put_index_data, ASN_INTEGER, context >> SMART_ROW_BITS);
+    snmp_set_var_typed_integer(put_index_data->next_variable, ASN_INTEGER, context & 0xffff);
     *data_context = reinterpret_cast<void *>(static_cast<uintptr_t>(context));
-    *loop_context = reinterpret_cast<void *>(position + 1);
     return put_index_data;
 }
 

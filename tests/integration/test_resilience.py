@@ -6,6 +6,8 @@ import threading
 import time
 import xml.etree.ElementTree as ET
 
+import pytest
+
 from simboard import SYSINFO, config_detail
 from snmpclient import SnmpTimeout
 
@@ -82,6 +84,7 @@ class FileReader(threading.Thread):
             self.reads += 1
 
 
+@pytest.mark.time_limit(240)
 def test_config_file_survives_kill_during_sets(live_board):
     # Faults: a file truncated or half-written when the agent dies (not
     # parseable, or the agent's next start fails), the file rewritten in
@@ -90,7 +93,7 @@ def test_config_file_survives_kill_during_sets(live_board):
     rng = random.Random(42424)
     reader = FileReader(live_board.config_path)
     reader.start()
-    for round_no in range(20):
+    for round_no in range(50):
         stream = SetStream(live_board, round_no)
         stream.start()
         assert stream.first_ack.wait(5), "no SET was acknowledged"

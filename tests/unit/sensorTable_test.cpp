@@ -321,3 +321,38 @@ TEST_F(SensorTable, AFileThatCannotBeWrittenFailsTheSetAndChangesNothing)
     EXPECT_EQ(Global_tpState, 1);
     EXPECT_EQ(findSensorRow(temperatureFamily, 1)->state, 1);
 }
+
+// The iterator's steps: each pass yields the rows as they were at its first
+// step, in list order, even when a polling thread changes the list (or a pass
+// over another table runs) in the middle; the next pass sees the change.
+TEST_F(SensorTable, APassWalksTheRowsItFoundAtItsStart)
+{
+    auto pass = [](const SensorFamily &f, size_t steps, std::vector<long> &seen, void **loop) {
+        netsnmp_variable_list index{};
+        void *data = nullptr;
+        for (size_t i = 0; i < steps; i++) {
+            netsnmp_variable_list *got = *loop ? sensorNextDataPoint(f, loop, &data, &index)
+                                               : sensorFirstDataPoint(f, loop, &data, &index);
+            if (!got)
+                return false;
+            EXPECT_EQ(*got->val.integer, reinterpret_cast<uintptr_t>(data));
+            seen.push_back(*got->val.integer);
+            snmp_set_var_value(&index, nullptr, 0);
+        }
+        return true;
+    };
+    std::vector<long> temperatures, voltages;
+    void *tpLoop = nullptr, *vtLoop = nullptr;
+    ASSERT_TRUE(pass(temperatureFamily, 1, temperatures, &tpLoop));
+    removeSensorRow(temperatureFamily, *temperatureFamily.tableHead);
+    EXPECT_FALSE(pass(voltageFamily, 10, voltages, &vtLoop));
+    EXPECT_FALSE(pass(temperatureFamily, 10, temperatures, &tpLoop));
+    ASSERT_EQ(temperatures.size(), 2u);
+    EXPECT_NE(temperatures[0], temperatures[1]);
+    EXPECT_EQ(voltages.size(), 3u);
+
+    std::vector<long> again;
+    void *loop = nullptr;
+    EXPECT_FALSE(pass(temperatureFamily, 10, again, &loop));
+    EXPECT_EQ(again.size(), 1u);
+}

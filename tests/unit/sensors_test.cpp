@@ -270,7 +270,8 @@ TEST(SensorRows, AWalkNeverHoldsARowAcrossSteps)
 {
     // Fault: the iterator keeping a row's address between its steps, or
     // between the walk and the handler, while the sensor thread frees the
-    // row. The contexts must name rows by position and index.
+    // row. The contexts must name rows by index only: the pass goes on with
+    // the indexes it copied, and the handler finds that the rows are gone.
     dropAllRows();
     publishSensorRows(currentFamily, {node(1, "Current", "1", "", ""), node(2, "Current B", "2", "", "")});
     netsnmp_variable_list index{};
@@ -278,8 +279,12 @@ TEST(SensorRows, AWalkNeverHoldsARowAcrossSteps)
     ASSERT_NE(sensorFirstDataPoint(currentFamily, &loop, &data, &index), nullptr);
     long first = sensorContextIndex(data);
     dropAllRows();   // the sensor thread runs between two steps
-    EXPECT_EQ(sensorNextDataPoint(currentFamily, &loop, &data, &index), nullptr);
+    ASSERT_NE(sensorNextDataPoint(currentFamily, &loop, &data, &index), nullptr);
+    long second = sensorContextIndex(data);
+    EXPECT_NE(first, second);
     EXPECT_EQ(findSensorRow(currentFamily, first), nullptr);
+    EXPECT_EQ(findSensorRow(currentFamily, second), nullptr);
+    EXPECT_EQ(sensorNextDataPoint(currentFamily, &loop, &data, &index), nullptr);
     snmp_reset_var_buffers(&index);
 }
 
