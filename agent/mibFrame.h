@@ -291,6 +291,19 @@ int answerTableWithMemoryColumn(Row *const &head, int semId, int minColumn, int 
     return SNMP_ERR_NOERROR;
 }
 
+// A zeroed row put at the head of its list (the tables' rows are created in
+// reverse order of their indexes); null when memory is short.
+template <typename Row>
+Row *newRowAtHead(Row *&head)
+{
+    auto *row = static_cast<Row *>(calloc(1, sizeof(Row)));
+    if (!row)
+        return nullptr;
+    row->next = head;
+    head = row;
+    return row;
+}
+
 // Unlinks a row from its list and frees it; a row not on the list is left alone.
 template <typename Row>
 void removeRow(Row *&head, Row *row)

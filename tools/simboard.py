@@ -1374,6 +1374,21 @@ class Board:
                         "echo \"sh: 1: %s: not found\" >&2\n"
                         "exit 127\n" % (name, log, name))
 
+    def _set_hang(self, tool: str, hang: bool):
+        """Switches the hang of a stand-in that checks the flag file
+        cmd/TOOL.hang at every run and, hanging, leaves the marker
+        cmd/TOOL.hung (cleared when the hang is switched on)."""
+        flag = self.root / "cmd" / (tool + ".hang")
+        if hang:
+            (self.root / "cmd" / (tool + ".hung")).unlink(missing_ok=True)
+            flag.touch()
+        else:
+            flag.unlink(missing_ok=True)
+
+    def _hanging(self, tool: str) -> bool:
+        """True once a run of the stand-in has started hanging since _set_hang."""
+        return (self.root / "cmd" / (tool + ".hung")).exists()
+
     def hang_command(self, name: str):
         """From now on every run of the PATH command `name` blocks (until
         it is killed), leaving a marker: command_hung()."""
@@ -1387,7 +1402,7 @@ class Board:
 
     def command_hung(self, name: str) -> bool:
         """True once a run of a command set by hang_command() has started."""
-        return (self.root / "cmd" / (name + ".hung")).exists()
+        return self._hanging(name)
 
     def missing_calls(self, name: str) -> List[str]:
         """The arguments of every attempt to run a removed command."""
@@ -1514,15 +1529,10 @@ class Board:
     def hang_wdtinfo(self, hang: bool = True):
         """With `hang`, every later "cat /proc/vlmwdtinfo" blocks (until the
         agent kills it); wdtinfo_hung() tells when one has."""
-        flag = self.root / "cmd" / "cat.hang"
-        if hang:
-            (self.root / "cmd" / "cat.hung").unlink(missing_ok=True)
-            flag.touch()
-        else:
-            flag.unlink(missing_ok=True)
+        self._set_hang("cat", hang)
 
     def wdtinfo_hung(self) -> bool:
-        return (self.root / "cmd" / "cat.hung").exists()
+        return self._hanging("cat")
 
     # -- mounted file systems: a stand-in df ------------------------------------
     #
@@ -1554,16 +1564,11 @@ class Board:
 
     def set_df_hang(self, hang: bool = True):
         """While set, every df run hangs (until the agent kills it)."""
-        flag, marker = self.root / "cmd" / "df.hang", self.root / "cmd" / "df.hung"
-        if hang:
-            marker.unlink(missing_ok=True)
-            flag.touch()
-        else:
-            flag.unlink(missing_ok=True)
+        self._set_hang("df", hang)
 
     def df_hanging(self) -> bool:
         """True once a df run has started hanging since set_df_hang()."""
-        return (self.root / "cmd" / "df.hung").exists()
+        return self._hanging("df")
 
     # -- hard disks: smartctl, vlm_smartctl and fdisk ------------------------------
     #
@@ -1738,7 +1743,7 @@ class Board:
 
     def smartctl_hanging(self) -> bool:
         """True once a smartctl run has started hanging since it was set to."""
-        return (self.root / "cmd" / "smartctl.hung").exists()
+        return self._hanging("smartctl")
 
     def smartctl_calls(self) -> List[str]:
         """The arguments of every smartctl run so far, oldest first
@@ -1747,16 +1752,11 @@ class Board:
 
     def set_fdisk_hang(self, hang: bool = True):
         """While set, every fdisk run hangs (until the agent kills it)."""
-        flag, marker = self.root / "cmd" / "fdisk.hang", self.root / "cmd" / "fdisk.hung"
-        if hang:
-            marker.unlink(missing_ok=True)
-            flag.touch()
-        else:
-            flag.unlink(missing_ok=True)
+        self._set_hang("fdisk", hang)
 
     def fdisk_hanging(self) -> bool:
         """True once an fdisk run has started hanging since set_fdisk_hang()."""
-        return (self.root / "cmd" / "fdisk.hung").exists()
+        return self._hanging("fdisk")
 
     def fdisk_calls(self) -> List[str]:
         """The arguments of every fdisk run so far, oldest first."""
@@ -1855,16 +1855,11 @@ class Board:
 
     def set_lsusb_hang(self, hang: bool = True):
         """While set, every lsusb run hangs (until the agent kills it)."""
-        flag, marker = self.root / "cmd" / "lsusb.hang", self.root / "cmd" / "lsusb.hung"
-        if hang:
-            marker.unlink(missing_ok=True)
-            flag.touch()
-        else:
-            flag.unlink(missing_ok=True)
+        self._set_hang("lsusb", hang)
 
     def lsusb_hanging(self) -> bool:
         """True once an lsusb run has started hanging since set_lsusb_hang()."""
-        return (self.root / "cmd" / "lsusb.hung").exists()
+        return self._hanging("lsusb")
 
     def lsusb_calls(self) -> List[str]:
         """The arguments of every lsusb run so far, oldest first."""
@@ -2050,16 +2045,11 @@ class Board:
 
     def set_modem_hang(self, hang: bool = True):
         """While set, every modem-cmd run hangs (until the agent kills it)."""
-        flag, marker = self.root / "cmd" / "modem-cmd.hang", self.root / "cmd" / "modem-cmd.hung"
-        if hang:
-            marker.unlink(missing_ok=True)
-            flag.touch()
-        else:
-            flag.unlink(missing_ok=True)
+        self._set_hang("modem-cmd", hang)
 
     def modem_hanging(self) -> bool:
         """True once a modem-cmd run has started hanging since set_modem_hang()."""
-        return (self.root / "cmd" / "modem-cmd.hung").exists()
+        return self._hanging("modem-cmd")
 
     def modem_calls(self) -> List[str]:
         """The arguments of every modem-cmd run so far ("/dev/ttyACM2 AT+CSQ" ...)."""

@@ -92,7 +92,7 @@ trapTable_entry *snmpTrapSrvTable_createEntry(long snmpTrapSrvIndex, const char 
                                               const char *snmpTrapSrvAuthentication,
                                               const char *snmpTrapSrvCommunity, const char *snmpTrapSrvVersion)
 {
-    auto *row = static_cast<trapTable_entry *>(calloc(1, sizeof(trapTable_entry)));
+    auto *row = newRowAtHead(Global_trapTable_head);
     if (!row)
         return nullptr;
     row->trapIndex = snmpTrapSrvIndex;
@@ -101,8 +101,6 @@ trapTable_entry *snmpTrapSrvTable_createEntry(long snmpTrapSrvIndex, const char 
     setColumn(row->trapAuthentication, row->trapAuthentication_len, snmpTrapSrvAuthentication);
     setColumn(row->trapCommunity, row->trapCommunity_len, snmpTrapSrvCommunity);
     setColumn(row->trapVersion, row->trapVersion_len, snmpTrapSrvVersion);
-    row->next = Global_trapTable_head;
-    Global_trapTable_head = row;
     return row;
 }
 

@@ -30,7 +30,7 @@ void initialize_table_hwdTable()
 hwdTable_entry *hwdTable_hwdCreateEntry(long index, const u_char *getTime, long deviceType, const char *classGUID,
                                         const char *name, const char *friendlyName, long event)
 {
-    auto *row = static_cast<hwdTable_entry *>(calloc(1, sizeof(hwdTable_entry)));
+    auto *row = newRowAtHead(Global_hwdTable_head);
     if (!row)
         return nullptr;
     row->index = index;
@@ -40,8 +40,6 @@ hwdTable_entry *hwdTable_hwdCreateEntry(long index, const u_char *getTime, long 
     setFieldText(row->name, name);
     setFieldText(row->friendlyName, friendlyName);
     row->event = event;
-    row->next = Global_hwdTable_head;
-    Global_hwdTable_head = row;
     return row;
 }
 

@@ -51,7 +51,7 @@ void initialize_table_storageTable()
 storageTable_entry *storageTable_createEntry(long index, const char *storageDescr, long storageSize,
                                              long storageUsedPercentage, long storageUsageSeverity)
 {
-    auto *row = static_cast<storageTable_entry *>(calloc(1, sizeof(storageTable_entry)));
+    auto *row = newRowAtHead(Global_storageTable_head);
     if (!row)
         return nullptr;
     row->index = static_cast<int32_t>(index);
@@ -59,8 +59,6 @@ storageTable_entry *storageTable_createEntry(long index, const char *storageDesc
     row->storageSize = static_cast<int32_t>(storageSize);
     row->storageUsedPercentage = static_cast<int32_t>(storageUsedPercentage);
     row->storageUsageSeverity = static_cast<int32_t>(storageUsageSeverity);
-    row->next = Global_storageTable_head;
-    Global_storageTable_head = row;
     return row;
 }
 

@@ -47,7 +47,7 @@ void initialize_table_hdSMARTTable()
 hdTable_entry *hdTable_createEntry(int32_t hdIndex, const char *family, const char *model, const char *firmware,
                                    const char *serial, int32_t capacity, int32_t partitions)
 {
-    auto *row = static_cast<hdTable_entry *>(calloc(1, sizeof(hdTable_entry)));
+    auto *row = newRowAtHead(Global_hdTable_head);
     if (!row)
         return nullptr;
     row->hdIndex = hdIndex;
@@ -57,8 +57,6 @@ hdTable_entry *hdTable_createEntry(int32_t hdIndex, const char *family, const ch
     setFieldText(row->hdSerialNumber, serial);
     row->hdDriverCapactity = capacity;
     row->hdPartitionNumber = partitions;
-    row->next = Global_hdTable_head;
-    Global_hdTable_head = row;
     return row;
 }
 
@@ -70,7 +68,7 @@ void hdTable_removeEntry(hdTable_entry *entry)
 hdSMARTTable_entry *hdSMARTTable_createEntry(int32_t hdIndex1, int32_t hdsIndex, int32_t attribId, const char *name,
                                              int32_t value, int32_t worst, int32_t threshold, const char *raw)
 {
-    auto *row = static_cast<hdSMARTTable_entry *>(calloc(1, sizeof(hdSMARTTable_entry)));
+    auto *row = newRowAtHead(Global_hdSMARTTable_head);
     if (!row)
         return nullptr;
     row->hdIndex1 = hdIndex1;
@@ -81,8 +79,6 @@ hdSMARTTable_entry *hdSMARTTable_createEntry(int32_t hdIndex1, int32_t hdsIndex,
     row->hdsWorst = worst;
     row->hdsThreshold = threshold;
     setFieldText(row->hdsRAWValue, raw);
-    row->next = Global_hdSMARTTable_head;
-    Global_hdSMARTTable_head = row;
     return row;
 }
 

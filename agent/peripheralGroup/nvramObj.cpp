@@ -28,15 +28,13 @@ void initialize_table_nvramTable()
 
 nvramTable_entry *nvramTable_createEntry(long index, long totalSize, long diskSize, long diskFreeSize)
 {
-    auto *row = static_cast<nvramTable_entry *>(calloc(1, sizeof(nvramTable_entry)));
+    auto *row = newRowAtHead(Global_nvramTable_head);
     if (!row)
         return nullptr;
     row->index = index;
     row->totalSize = totalSize;
     row->diskSize = diskSize;
     row->diskFreeSize = diskFreeSize;
-    row->next = Global_nvramTable_head;
-    Global_nvramTable_head = row;
     return row;
 }
 

@@ -34,7 +34,7 @@ mobileObjTable_entry *mobileObjTable_createEntry(long mbIndex, const char *mbAPN
                                                  in_addr_t mbGateway, long mbSignalStrength, const char *mbISPName,
                                                  const char *mbMsisdn, const char *mbIMEI, long mbState)
 {
-    auto *row = static_cast<mobileObjTable_entry *>(calloc(1, sizeof(mobileObjTable_entry)));
+    auto *row = newRowAtHead(Global_mobileTable_head);
     if (!row)
         return nullptr;
     auto text = [](const char *t) { return std::string_view(t ? t : ""); };
@@ -47,8 +47,6 @@ mobileObjTable_entry *mobileObjTable_createEntry(long mbIndex, const char *mbAPN
     setFieldText(row->mbMsisdn, text(mbMsisdn));
     setFieldText(row->mbIMEI, text(mbIMEI));
     row->mbState = mbState;
-    row->next = Global_mobileTable_head;
-    Global_mobileTable_head = row;
     return row;
 }
 

@@ -35,7 +35,7 @@ wlanObjTable_entry *wlanObjTable_createEntry(long wlanIndex, const char *wlanNam
                                              in_addr_t wlanGateway, long wlanSignalStrength,
                                              const char *wlanEncryption, long wlanState)
 {
-    auto *row = static_cast<wlanObjTable_entry *>(calloc(1, sizeof(wlanObjTable_entry)));
+    auto *row = newRowAtHead(Global_wlanTable_head);
     if (!row)
         return nullptr;
     auto text = [](const char *t) { return std::string_view(t ? t : ""); };
@@ -49,8 +49,6 @@ wlanObjTable_entry *wlanObjTable_createEntry(long wlanIndex, const char *wlanNam
     row->wlanSignalStrength = wlanSignalStrength;
     setFieldText(row->wlanEncryption, text(wlanEncryption));
     row->wlanState = wlanState;
-    row->next = Global_wlanTable_head;
-    Global_wlanTable_head = row;
     return row;
 }
 
