@@ -72,10 +72,10 @@ bool persistValue(const char *group, const char *key, const std::string &text)
     case ConfigWrite::Saved:
         return true;
     case ConfigWrite::SavedNoMatch:
-        // The installed file lacks the element: the value holds until restart.
-        snmp_log(LOG_WARNING, "%s has no \"%s\" element in group \"%s\"; the new value is not kept across a restart\n",
+        // Nowhere to keep it: answering success would lose it at the restart.
+        snmp_log(LOG_ERR, "%s has no details element; \"%s\" of group \"%s\" cannot be stored\n",
                  configFilePath.c_str(), key, group);
-        return true;
+        return false;
     default:
         snmp_log(LOG_ERR, "cannot store \"%s\" in %s\n", key, configFilePath.c_str());
         return false;

@@ -350,7 +350,7 @@ struct WritableScalar {
 int scalarWrite(const WritableScalar &object, int action, const u_char *var_val, u_char var_val_type,
                 size_t var_val_len);
 
-// Stores one value in the configuration file: true when it is there (or the
-// file has no element for it, which is reported), false when the file could
-// not be rewritten.
+// Stores one value in the configuration file (its element is added to its
+// group when the file lacks it): true when it is there, false (reported)
+// when the file could not be rewritten or has nowhere to hold it.
 bool persistValue(const char *group, const char *key, const std::string &text);

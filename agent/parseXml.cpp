@@ -17,8 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <glob.h>
-#include <libgen.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/entities.h>
@@ -249,12 +247,6 @@ void applyToRecords(const ConfigValues &cv)
     s.trapEnable = static_cast<int32_t>(cv.storageTrapEnable);
 }
 
-std::string resolvedConfigPath()
-{
-    char resolved[PATH_MAX];
-    return realpath(configFilePath.c_str(), resolved) ? std::string(resolved) : configFilePath;
-}
-
 int legacyResult(ConfigWrite r)
 {
     switch (r) {
@@ -277,8 +269,8 @@ ConfigWrite writeEdits(const std::vector<ConfigEdit> &edits, const char *openErr
     std::string updated = applyConfigEdits(text.data(), static_cast<int>(text.size()), edits, r);
     if (r == ConfigWrite::NotWellFormed)
         return r;
-    // Follow a symbolic link so the link stays and its target is replaced.
-    if (!replaceFileAtomically(resolvedConfigPath(), updated)) {
+    // A symbolic link stays; the file it names is replaced.
+    if (!replaceFileAtomically(configFilePath, updated)) {
         perror("cannot write the configuration file");
         return ConfigWrite::SaveFailed;
     }
@@ -351,6 +343,117 @@ bool readConfigValues(const char *buf, int len, ConfigValues &out)
     return true;
 }
 
+namespace {
+
+// The blanks that lead up to `node` in the file's layout, from the last line
+// break on ("\n      "), so that an element put beside it lines up.
+std::string indentBefore(xmlNode *node)
+{
+    std::string blanks;
+    if (node && node->prev && node->prev->type == XML_TEXT_NODE) {
+        blanks = content(node->prev);
+        if (blanks.find_first_not_of(" \t\r\n") != std::string::npos)
+            blanks.clear();
+    }
+    const size_t lineBreak = blanks.rfind('\n');
+    return lineBreak == std::string::npos ? std::string("\n") : blanks.substr(lineBreak);
+}
+
+// Puts `element`, preceded by a line break and `indent`, right after `anchor`.
+void insertAfter(xmlNode *anchor, xmlNode *element, const std::string &indent)
+{
+    xmlNode *blank = xmlNewText(reinterpret_cast<const xmlChar *>(indent.c_str()));
+    xmlAddNextSibling(anchor, blank);
+    xmlAddNextSibling(blank, element);
+}
+
+xmlNode *newElement(const char *name, const char *attribute, const std::string &value)
+{
+    xmlNode *node = xmlNewNode(nullptr, reinterpret_cast<const xmlChar *>(name));
+    xmlNewProp(node, reinterpret_cast<const xmlChar *>(attribute), reinterpret_cast<const xmlChar *>(value.c_str()));
+    return node;
+}
+
+// The escaped value, so that "&", "<" and ">" are stored as text, not markup.
+void setValue(xmlDoc *doc, xmlNode *detail, const std::string &value)
+{
+    XmlText escaped(xmlEncodeSpecialChars(doc, reinterpret_cast<const xmlChar *>(value.c_str())));
+    xmlNodeSetContent(detail, escaped.get());
+}
+
+// Applies one edit. A group runs from its subtype element to the next
+// subtype element; the key is looked for there and nowhere else, so an edit
+// can never change another group's element. A key the group lacks is added
+// at the group's end, a group the file lacks at the end of the last
+// `details`, so that a value the agent answered for is there at the next
+// start. False only for a document without any `details` element.
+bool applyEdit(xmlDoc *doc, const ConfigEdit &e)
+{
+    enum { Before, Inside, After } where = Before;
+    xmlNode *last = nullptr;          // the group's last element so far
+    xmlNode *lastDetails = nullptr;   // the document's last `details`
+    xmlNode *found = nullptr;
+    walkDetails(doc, [&](xmlNode *child) {
+        lastDetails = child->parent;
+        if (where == After || child->type != XML_ELEMENT_NODE)
+            return true;
+        bool present;
+        if (named(child, "subtype")) {
+            if (where == Inside) {
+                where = After;
+                return true;
+            }
+            if (attribute(child, "id", present) == e.group && present) {
+                where = Inside;
+                last = child;
+            }
+            return true;
+        }
+        if (where != Inside)
+            return true;
+        last = child;
+        if (named(child, "detail") && attribute(child, "name", present) == e.key && present) {
+            found = child;
+            return false;
+        }
+        return true;
+    });
+    if (!found && !lastDetails) {
+        // An empty `details` holds no child for the walk to see.
+        xmlNode *root = xmlDocGetRootElement(doc);
+        for (xmlNode *type = root ? root->children : nullptr; type && !lastDetails; type = type->next)
+            for (xmlNode *d = named(type, "type") ? type->children : nullptr; d; d = d->next)
+                if (named(d, "details"))
+                    lastDetails = d;
+        if (!lastDetails)
+            return false;
+    }
+    if (!found) {
+        found = newElement("detail", "name", e.key);
+        if (last) {
+            insertAfter(last, found, indentBefore(last));
+        } else {
+            // The group too: after the last element of the last `details`.
+            xmlNode *anchor = xmlGetLastChild(lastDetails);
+            while (anchor && anchor->type != XML_ELEMENT_NODE)
+                anchor = anchor->prev;
+            xmlNode *subtype = newElement("subtype", "id", e.group);
+            if (anchor) {
+                const std::string indent = indentBefore(anchor);
+                insertAfter(anchor, subtype, "\n" + indent);
+                insertAfter(subtype, found, indent);
+            } else {
+                xmlAddChild(lastDetails, subtype);
+                xmlAddChild(lastDetails, found);
+            }
+        }
+    }
+    setValue(doc, found, e.value);
+    return true;
+}
+
+} // namespace
+
 std::string applyConfigEdits(const char *buf, int len, const std::vector<ConfigEdit> &edits,
                              ConfigWrite &result)
 {
@@ -359,28 +462,10 @@ std::string applyConfigEdits(const char *buf, int len, const std::vector<ConfigE
         result = ConfigWrite::NotWellFormed;
         return std::string();
     }
-    result = ConfigWrite::SavedNoMatch;
-    for (const ConfigEdit &e : edits) {
-        // The group flag is never cleared: the element changed is the first
-        // of its name after the group's subtype.
-        bool inGroup = false;
-        walkDetails(doc.get(), [&](xmlNode *child) {
-            bool present;
-            if (named(child, "subtype")) {
-                if (attribute(child, "id", present) == e.group && present)
-                    inGroup = true;
-            } else if (inGroup && named(child, "detail") &&
-                       attribute(child, "name", present) == e.key && present) {
-                // Escaped, so "&", "<" and ">" are stored as text, not markup.
-                XmlText escaped(xmlEncodeSpecialChars(
-                    doc.get(), reinterpret_cast<const xmlChar *>(e.value.c_str())));
-                xmlNodeSetContent(child, escaped.get());
-                result = ConfigWrite::Saved;
-                return false;
-            }
-            return true;
-        });
-    }
+    result = ConfigWrite::Saved;
+    for (const ConfigEdit &e : edits)
+        if (!applyEdit(doc.get(), e))
+            result = ConfigWrite::SavedNoMatch;
     xmlChar *mem = nullptr;
     int size = 0;
     xmlDocDumpFormatMemoryEnc(doc.get(), &mem, &size, "UTF-8", 1);
@@ -393,17 +478,6 @@ std::string applyConfigEdits(const char *buf, int len, const std::vector<ConfigE
 ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits)
 {
     return writeEdits(edits, "openf file error");
-}
-
-void removeStaleConfigTemporaries()
-{
-    // The temporaries are named after the file plus a dot and six characters.
-    std::string pattern = resolvedConfigPath() + ".??????";
-    glob_t found = {};
-    if (glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found) == 0)
-        for (size_t i = 0; i < found.gl_pathc; i++)
-            unlink(found.gl_pathv[i]);
-    globfree(&found);
 }
 
 int modifyIntValue_xmlFile(const char *typeName, const char *subTypeName, long modifyValue)

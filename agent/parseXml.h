@@ -19,8 +19,8 @@ struct ConfigEdit {
 
 // Outcome of a rewrite of the file.
 enum class ConfigWrite {
-    Saved,          // the element was changed and the file replaced
-    SavedNoMatch,   // no element matched: the file was rewritten unchanged
+    Saved,          // the element was changed (or added) and the file replaced
+    SavedNoMatch,   // the file has no `details` element to hold the key
     OpenFailed,     // the file could not be opened
     ReadFailed,     // the file is empty or could not be read
     NotWellFormed,  // the file is not well-formed XML; left as it was
@@ -30,16 +30,14 @@ enum class ConfigWrite {
 // Applies the edits to the file in one atomic replacement: a temporary file in
 // the same directory is written, flushed to disk and renamed over the
 // original, keeping its mode. A crash at any moment leaves either the old or
-// the new file.
+// the new file. An edit changes only the `detail` of its key within its own
+// group (from the group's `subtype` to the next one); a key the group lacks
+// is added to it, a group the file lacks is added at its end.
 ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits);
 
 // Reads the whole file into text: Saved when it was read, OpenFailed (after
 // perror(openError)) or ReadFailed (after "read file error") otherwise.
 ConfigWrite readConfigFile(std::string &text, const char *openError = "openf file error");
-
-// Removes temporary files that a write interrupted by a crash or power cut
-// left beside the configuration file.
-void removeStaleConfigTemporaries();
 
 // The two write operations of the agent. 1 when the file was parsed and saved
 // (whether or not an element matched), 0 when it could not be opened, read or

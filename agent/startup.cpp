@@ -3,8 +3,9 @@
 
 #include "atMgmt/snmpTrapSrvTable.h"
 #include "atSystem/sysInfoFrame.h"
-#include "lib/trapList.h"
+#include "lib/atomicFile.h"
 #include "lib/fieldCopy.h"
+#include "lib/trapList.h"
 #include "monitorGroup/cpuInfoFrame.h"
 #include "monitorGroup/hwdInfoFrame.h"
 #include "monitorGroup/hwdObj.h"
@@ -83,7 +84,10 @@ void initMobileDeviceNode(int argc, char **argv)
 
 void init_buffer()
 {
-    removeStaleConfigTemporaries();
+    // What a write cut short by a crash or power cut left beside the files
+    // the agent rewrites.
+    removeStaleTemporaries(configFilePath);
+    removeStaleTemporaries(snmpdConfPath);
     std::string text;
     if (readConfigFile(text) != ConfigWrite::Saved)
         exit(1);

@@ -4,8 +4,20 @@
 
 #include <string>
 
-// Writes text to a temporary file in target's directory (named target plus a
-// dot and six characters), flushes it to disk with the original's mode and
-// owner, renames it over target and flushes the directory. On failure the
-// temporary is removed, target is untouched, errno tells why, false.
+// The file a path names once its symbolic links are followed (also a link
+// whose target does not exist yet); the path itself when it is no link.
+// A board may keep its configuration on persistent storage behind a link:
+// the link must stay and the file behind it be replaced.
+std::string followLinks(const std::string &path);
+
+// Writes text to a temporary file beside the file `target` names (links
+// followed), named after it plus ".vlmtmp-" and six characters, flushes it
+// to disk with the original's mode and owner, renames it over the original
+// and flushes the directory. On failure the temporary is removed, the
+// original is untouched, errno tells why, false.
 bool replaceFileAtomically(const std::string &target, const std::string &text);
+
+// Removes the temporaries a replacement interrupted by a crash or power cut
+// left beside the file `target` names: exactly the names
+// replaceFileAtomically makes, nothing an operator may have put there.
+void removeStaleTemporaries(const std::string &target);

@@ -1,5 +1,6 @@
 // Reading and rewriting the configuration file.
 #include "atSystem/sysInfoFrame.h"
+#include "lib/atomicFile.h"
 #include "monitorGroup/hwdInfoFrame.h"
 #include "monitorGroup/memoryInfoFrame.h"
 #include "monitorGroup/sensors.h"
@@ -142,15 +143,30 @@ TEST(ConfigWriteTest, IntegersAreWrittenInPlainDecimal)
     EXPECT_NE(text.find("<detail name=\"memoryTh2\">90</detail>"), std::string::npos) << text;
 }
 
-TEST(ConfigWriteTest, AWriteThatFindsNoElementKeepsValuesAndSucceeds)
+TEST(ConfigWriteTest, AnEditNeverLeavesItsGroupAndAddsWhatTheGroupLacks)
 {
-    TempConfig cfg(configDoc(twoVoltageGroups));
-    EXPECT_EQ(writeConfigEdits({{"12V", "vtHigh", "12.9"}}), ConfigWrite::SavedNoMatch);
-    EXPECT_EQ(modifyStrValue_xmlFile("VIN", "noSuchKey", "1"), 1);
+    // VIN lacks vtLowLow, Vin after it has one: the edit of VIN's must not
+    // land in Vin's element, and must be there for VIN at the next start.
+    TempConfig cfg(configDoc("      <subtype id=\"VIN\"/>\n      <detail name=\"vtHigh\">12.6</detail>\n\n"
+                             "      <subtype id=\"Vin\"/>\n      <detail name=\"vtLowLow\">10.8</detail>\n"));
+    ASSERT_EQ(writeConfigEdits({{"VIN", "vtLowLow", "10.5"}}), ConfigWrite::Saved);
     ConfigValues cv = reread(cfg);
     ASSERT_EQ(cv.voltage.size(), 2u);
-    EXPECT_EQ(cv.voltage[0].high, "13.0");
-    EXPECT_EQ(cv.voltage[1].high, "5.3");
+    EXPECT_EQ(cv.voltage[0].lowLow, "10.5");
+    EXPECT_EQ(cv.voltage[0].high, "12.6");
+    EXPECT_EQ(cv.voltage[1].lowLow, "10.8");
+    // The added element lines up with its group's.
+    EXPECT_NE(cfg.read().find("<detail name=\"vtHigh\">12.6</detail>\n      <detail name=\"vtLowLow\">10.5</detail>"),
+              std::string::npos) << cfg.read();
+
+    // A group the file lacks is added with the key.
+    ASSERT_EQ(writeConfigEdits({{"memory", "memoryTh1", "70"}}), ConfigWrite::Saved);
+    EXPECT_EQ(reread(cfg).memoryTh[0], 70);
+    EXPECT_EQ(reread(cfg).voltage[1].lowLow, "10.8");
+
+    // A document with nowhere to hold a key keeps what it has.
+    cfg.write("<config/>");
+    EXPECT_EQ(writeConfigEdits({{"memory", "memoryTh1", "70"}}), ConfigWrite::SavedNoMatch);
 }
 
 TEST(ConfigWriteTest, MarkupCharactersRoundTrip)
@@ -244,13 +260,25 @@ TEST(BootBookkeeping, LoadingCountsTheBootAndFillsTheFirstBootTimeInTheFile)
     EXPECT_EQ(reread(cfg).firstBootTime, cv.firstBootTime);
 }
 
-TEST(ConfigWriteTest, TemporariesLeftByACrashAreRemovedAndOthersKept)
+TEST(ConfigWriteTest, OnlyTheAgentsOwnTemporariesAreRemovedAndALinkIsFollowed)
 {
-    TempConfig cfg(configDoc("<subtype id=\"atSystem\"/>"));
-    std::ofstream(cfg.path() + ".Ab3dE9") << "half a file";
-    std::ofstream(cfg.path() + ".bak") << "the operator's copy";
-    removeStaleConfigTemporaries();
-    EXPECT_NE(access((cfg.path() + ".Ab3dE9").c_str(), F_OK), 0);
-    EXPECT_EQ(access((cfg.path() + ".bak").c_str(), F_OK), 0);
-    EXPECT_EQ(access(cfg.path().c_str(), F_OK), 0);
+    TempConfig cfg(configDoc("<subtype id=\"atSystem\"/><detail name=\"sysDescr\">x</detail>"));
+    // The file lives behind a relative link, as on a board whose
+    // configuration is kept on persistent storage.
+    const std::string real = cfg.dir() + "/persistent.xml";
+    ASSERT_EQ(rename(cfg.path().c_str(), real.c_str()), 0);
+    ASSERT_EQ(symlink("persistent.xml", cfg.path().c_str()), 0);
+    std::ofstream(real + ".vlmtmp-Ab3dE9") << "half a file";
+    std::ofstream(cfg.path() + ".backup") << "the operator's copy, six letters after the dot";
+    std::ofstream(real + ".vlmtmp-Ab3dE9.orig") << "the operator's too";
+    removeStaleTemporaries(cfg.path());
+    EXPECT_NE(access((real + ".vlmtmp-Ab3dE9").c_str(), F_OK), 0);
+    EXPECT_EQ(access((cfg.path() + ".backup").c_str(), F_OK), 0);
+    EXPECT_EQ(access((real + ".vlmtmp-Ab3dE9.orig").c_str(), F_OK), 0);
+
+    ASSERT_EQ(modifyStrValue_xmlFile("atSystem", "sysDescr", "kept"), 1);
+    struct stat st;
+    ASSERT_EQ(lstat(cfg.path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+    EXPECT_EQ(reread(cfg).descr, "kept");
 }
