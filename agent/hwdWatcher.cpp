@@ -8,12 +8,16 @@
 #include "peripheralGroup/hwdProbe.h"
 #include "semaphore.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <linux/netlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 int hwd_overflow_index = 0;
 
@@ -37,6 +41,11 @@ const HwdKind hwdKinds[] = {
 };
 
 constexpr unsigned SETTLE_PAUSE_US = 200000;
+
+// Kinds with a removal event whose listing was not whole, each with the time
+// of its first such event: judged at the next whole listing. Touched by the
+// hot-plug thread alone.
+std::vector<std::pair<const HwdKind *, std::array<u_char, DATE_AND_TIME_LEN>>> pendingRemovals;
 constexpr int UEVENT_BUFFER_SIZE = 51200;
 
 bool hasType(const hwInfo &device, const HwdKind &kind)
@@ -54,7 +63,7 @@ bool nameContains(const hwInfo &device, const std::string &name)
 void waitSettledList()
 {
     for (int tries = 0; tries < HWD_SETTLE_TRIES; tries++) {
-        const bool settled = hwdWatcherIo.listDevices().find("error") == std::string::npos;
+        const bool settled = hwdWatcherIo.listDevices().output.find("error") == std::string::npos;
         hwdWatcherIo.pause(SETTLE_PAUSE_US);
         if (settled)
             return;
@@ -179,7 +188,29 @@ void hwd_handler(const char *buf)
     u_char stamp[DATE_AND_TIME_LEN];
     dateAndTime(time(nullptr), stamp);
     waitSettledList();
-    const std::vector<UsbBlock> blocks = parseUsbBlocks(hwdWatcherIo.listDevices(), watcherReadLimits);
+    const UsbListing listing = hwdWatcherIo.listDevices();
+    noteGroupReading(GroupId::Hotplug, listing.reading);
+    const std::vector<UsbBlock> blocks = parseUsbBlocks(listing.output, watcherReadLimits);
+
+    if (!listing.reading.ok()) {
+        // An empty or cut listing would make every known device of the kind
+        // look removed: keep them, and judge when a listing can be trusted.
+        if (e.event == HWD_EVENT_REMOVAL) {
+            const bool known = std::any_of(pendingRemovals.begin(), pendingRemovals.end(),
+                                           [&e](const auto &p) { return p.first == e.kind; });
+            if (!known) {
+                pendingRemovals.emplace_back(e.kind, std::array<u_char, DATE_AND_TIME_LEN>{});
+                memcpy(pendingRemovals.back().second.data(), stamp, DATE_AND_TIME_LEN);
+            }
+            return;
+        }
+    } else {
+        // Devices that went while the listing could not be read, first, at
+        // the time of the event that could not be judged.
+        for (const auto &[kind, when] : pendingRemovals)
+            removal(*kind, blocks, when.data());
+        pendingRemovals.clear();
+    }
     if (e.event == HWD_EVENT_ARRIVAL)
         arrival(*e.kind, blocks, stamp);
     else

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "monitorGroup/hwdInfoFrame.h"
+#include "peripheralGroup/hwdProbe.h"
 
 #include <string>
 
@@ -41,7 +42,7 @@ extern int hwd_overflow_index;
 
 // How the watcher reaches the outside world; the tests replace both.
 struct HwdWatcherIo {
-    std::string (*listDevices)();        // one "lsusb -v" listing
+    UsbListing (*listDevices)();         // one "lsusb -v" listing
     void (*pause)(unsigned microseconds);
 };
 extern HwdWatcherIo hwdWatcherIo;
@@ -51,6 +52,10 @@ extern HwdWatcherIo hwdWatcherIo;
 constexpr int HWD_SETTLE_TRIES = 50;
 
 // Handles one received message (its first string is the header "action@path").
+// Its listing's outcome is a reading of the hot-plug group. A removal is
+// judged only from a listing read whole: from one that failed, timed out or
+// listed no device nothing is reported and the known devices stay; the
+// removal is judged at the next event whose listing is whole.
 void hwd_handler(const char *buf);
 
 // The kernel event socket: NETLINK_KOBJECT_UEVENT bound to the kernel's

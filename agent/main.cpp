@@ -1,4 +1,5 @@
 // vlm_subagent: the hardware-health AgentX subagent. Start-up, main loop, stop.
+#include "lib/groupHealth.h"
 #include "mibFrame.h"
 #include "peripheralGroup/hwdProbe.h"
 #include "startup.h"
@@ -34,9 +35,18 @@ int main(int argc, char **argv)
 {
     // Messages must reach a pipe or the journal when they are written.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A parent may hand down SIGCHLD ignored; the kernel would then reap
+    // every command the agent runs, and no exit status could be read.
+    signal(SIGCHLD, SIG_DFL);
     if (!checkArguments(argc, argv))
         return 1;
+    // Before anything of the board is touched: the configuration file, the
+    // temporaries beside it, the semaphores.
+    claimSingleInstance();
     initMobileDeviceNode(argc, argv);
+    // Before the first reading of any group: loading the configuration
+    // already reads the trap receivers.
+    initGroupHealth(wirelessGroups);
 
     snmp_enable_stderrlog();
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);

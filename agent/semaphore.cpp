@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <unistd.h>
@@ -76,21 +77,32 @@ int semvalue_set(int sem_id)
     return semctl(sem_id, 0, SETVAL, arg) == -1 ? 0 : 1;
 }
 
+namespace {
+
+// A set that has gone (removed with ipcrm) guards nothing any more: going
+// on would let two threads into the same data. The process ends instead,
+// at once (no exit handlers while other threads run), and the service
+// manager starts it again with fresh sets.
+[[noreturn]] void semaphoreLost(const char *operation, int sem_id)
+{
+    fprintf(stderr, "%s failed on semaphore set %d: %s; the agent stops\n", operation, sem_id, strerror(errno));
+    fflush(nullptr);
+    _exit(1);
+}
+
+} // namespace
+
 int semaphore_p(int sem_id)
 {
-    if (semop_retrying(sem_id, -1) == -1) {
-        fprintf(stderr, "semaphore_p failed\n");
-        return 0;
-    }
+    if (semop_retrying(sem_id, -1) == -1)
+        semaphoreLost("semaphore_p", sem_id);
     return 1;
 }
 
 int semaphore_v(int sem_id)
 {
-    if (semop_retrying(sem_id, 1) == -1) {
-        fprintf(stderr, "semaphore_v failed\n");
-        return 0;
-    }
+    if (semop_retrying(sem_id, 1) == -1)
+        semaphoreLost("semaphore_v", sem_id);
     return 1;
 }
 

@@ -24,7 +24,9 @@ constexpr int SEM_COUNT = 14;
 // Sets semaphore 0 of the set to 1 (free). 1 on success, 0 on failure.
 int semvalue_set(int sem_id);
 // Takes / releases semaphore 0 with SEM_UNDO, so a process that dies while
-// holding it gives it back. 1 on success; on failure reports and returns 0.
+// holding it gives it back. 1 on success; a failure (the set removed under
+// the agent) is reported and ends the process with status 1, since the
+// caller must not go on unguarded.
 int semaphore_p(int sem_id);
 int semaphore_v(int sem_id);
 

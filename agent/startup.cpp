@@ -1,6 +1,7 @@
 // Command line, configuration loading and group registration of the agent.
 #include "startup.h"
 
+#include "atMgmt/groupHealthObj.h"
 #include "atMgmt/snmpTrapSrvTable.h"
 #include "atSystem/sysInfoFrame.h"
 #include "lib/atomicFile.h"
@@ -26,10 +27,15 @@
 #include "wireless/wlanObjInfoFrame.h"
 #include "wireless/wlanObjTable.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 volatile sig_atomic_t keep_running = 0;
 mobileDev_list Global_mobileDevList = {{}, {}, {&Global_mobileDevList.list, &Global_mobileDevList.list}};
@@ -82,6 +88,30 @@ void initMobileDeviceNode(int argc, char **argv)
     }
 }
 
+void claimSingleInstance()
+{
+    if (mkdir(VLM_RUN_DIR, 0755) != 0 && errno != EEXIST)
+        fprintf(stderr, "cannot make %s: %s\n", VLM_RUN_DIR, strerror(errno));
+    // Kept open, and so locked, until the process ends.
+    const int fd = open(VLM_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fprintf(stderr, "cannot open %s: %s; a second agent would not be noticed\n", VLM_LOCK_FILE, strerror(errno));
+        return;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        char pid[24] = {};
+        const ssize_t n = pread(fd, pid, sizeof pid - 1, 0);
+        pid[n > 0 ? n : 0] = '\0';
+        pid[strcspn(pid, "\n")] = '\0';
+        fprintf(stderr, "vlm_subagent is already running (pid %s, lock %s); this one exits\n",
+                pid[0] ? pid : "unknown", VLM_LOCK_FILE);
+        exit(1);
+    }
+    const std::string self = std::to_string(getpid()) + "\n";
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, self.data(), self.size(), 0) != static_cast<ssize_t>(self.size()))
+        fprintf(stderr, "cannot write %s: %s\n", VLM_LOCK_FILE, strerror(errno));
+}
+
 void init_buffer()
 {
     // What a write cut short by a crash or power cut left beside the files
@@ -109,6 +139,7 @@ void register_groups()
     init_sysInfo();
     init_trapSrvInfo();
     init_snmpTrapSrv();
+    init_groupHealthObj();
     init_powerInfo();
     init_temperatureObjInfo();
     init_temperatureObj();

@@ -32,6 +32,19 @@ bool checkArguments(int argc, char **argv);
 void printUsage();
 void initMobileDeviceNode(int argc, char **argv);
 
+// Where the running agent holds its lock; the directory is the service's
+// runtime directory, made here when the agent is started by hand.
+#define VLM_RUN_DIR "/run/vlm-subagent"
+#define VLM_LOCK_FILE VLM_RUN_DIR "/vlm_subagent.pid"
+
+// Makes sure this is the only agent on the board: a second one would count
+// a boot, reset the semaphores of the first under its threads and take over
+// their sets. Holds a lock on VLM_LOCK_FILE (which then names this process)
+// for the life of the process; when another agent holds it, says so and
+// ends the process with status 1 before anything is touched. An agent that
+// cannot make the file at all (not root) says so and goes on unguarded.
+void claimSingleInstance();
+
 // Loads the configuration file and the trap destinations and resets the
 // groups' shared state. Ends the process (status 1) when the file is
 // missing, unreadable, empty or not well-formed.

@@ -5,6 +5,7 @@
 #include "atSystem/sysInfoFrame.h"
 #include "hwdWatcher.h"
 #include "lib/trapList.h"
+#include "monitorGroup/powerProbe.h"
 #include "peripheralGroup/hardDiskProbe.h"
 #include "semaphore.h"
 
@@ -64,10 +65,12 @@ void *memoryInfoThread(void *)
 void *powerInfoThread(void *)
 {
     sleep(1);
+    // A device that cannot be read (missing, held by another process, an
+    // input that fails) is tried again, less often the longer it lasts.
+    unsigned failures = 0;
     for (;;) {
-        sleep(1);
-        if (!powerInfoCycle())
-            pthread_exit(nullptr);
+        sleep(powerRetryDelay(failures));
+        failures = powerInfoCycle() ? 0 : failures + 1;
     }
 }
 

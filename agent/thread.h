@@ -26,7 +26,7 @@ void *mobileInfoThread(void *arg);
 void standardTableCycle();  // one sensor acquisition cycle (may sleep 1 s more)
 void cpuInfoCycle();        // one CPU sample, which waits 1 s, and its store
 void memoryInfoCycle();     // reading, store and notification check
-bool powerInfoCycle();      // false once there is no power-supply device
+bool powerInfoCycle();      // false when the inputs could not be read
 void wdtInfoCycle();        // reads the driver's file, then stores under sem_wdt_id
 void storageInfoCycle();    // df pass; takes sem_storage_id itself after df
 void wlanInfoCycle();       // nmcli runs; takes sem_wlan_id itself to apply them

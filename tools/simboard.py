@@ -50,6 +50,12 @@ SYSINFO = ENTERPRISE + ".100.1"
 SNMPD_SYSDESCR = "1.3.6.1.2.1.1.1.0"
 SNMPD_UPTIME = "1.3.6.1.2.1.1.3.0"
 SNMP_TRAP_OID = "1.3.6.1.6.3.1.1.4.1.0"
+# The agent's own health: one row per group it runs, in this order.
+GROUP_ENTRY = ENTERPRISE + ".100.3.1.1"
+GROUP_NAMES = ("system", "trapServers", "sensors", "cpu", "memory", "storage", "nvram", "power", "hotplug",
+               "disks", "watchdog", "wlan", "mobile")
+GROUP_STATUS = {1: "ok", 2: "failing", 3: "absent"}
+GROUP_NOTIFICATION = 106
 
 AGENT_APP_NAME = "vlm-SNMP-subagent-demon"
 CONFIG_NAME = "vlmSNMPsubagent.xml"
@@ -1142,7 +1148,7 @@ class Board:
         """Refuses to go on unless the board's own directories are mounted
         over the host's in the holder's mount namespace."""
         points = _mountpoints(self.holder_pid)
-        for p in ("/etc/snmp", "/var/lib/snmp", "/dev", "/etc/issue", "/sys/class", NM_CONNECTIONS):
+        for p in ("/etc/snmp", "/var/lib/snmp", "/dev", "/run", "/etc/issue", "/sys/class", NM_CONNECTIONS):
             if p not in points:
                 self.close()
                 raise BoardError("board mount of %s is missing" % p)
@@ -1374,6 +1380,16 @@ class Board:
                         "echo \"sh: 1: %s: not found\" >&2\n"
                         "exit 127\n" % (name, log, name))
 
+    def restore_command(self, name: str):
+        """Undoes remove_command(name): the board's own stand-in again (df,
+        lsusb) or the system's command."""
+        if name == "df":
+            self._make_df()
+        elif name == "lsusb":
+            self._write_lsusb_script()
+        else:
+            (self.bin_dir / name).unlink(missing_ok=True)
+
     def _set_hang(self, tool: str, hang: bool):
         """Switches the hang of a stand-in that checks the flag file
         cmd/TOOL.hang at every run and, hanging, leaves the marker
@@ -1545,7 +1561,11 @@ class Board:
         cmd = self.root / "cmd"
         self.add_script("df",
                         "#!/bin/sh\n"
-                        "# Stand-in for df on the simulated board.\n"
+                        "# Stand-in for df on the simulated board. With the network-mount\n"
+                        "# flag, a df asked for every file system (no -l) hangs on it.\n"
+                        "if [ -e '{netmount}' ]; then\n"
+                        "    case \" $* \" in *\" -l \"*) ;; *) : > '{hung}'; exec /bin/sleep 3600 ;; esac\n"
+                        "fi\n"
                         "if [ -e '{hang}' ]; then\n"
                         "    : > '{hung}'\n"
                         "    exec /bin/sleep 3600\n"
@@ -1553,7 +1573,7 @@ class Board:
                         "/bin/cat '{out}'\n"
                         "exit \"$(/bin/cat '{status}')\"\n".format(
                             hang=cmd / "df.hang", hung=cmd / "df.hung", out=cmd / "df.out",
-                            status=cmd / "df.status"))
+                            status=cmd / "df.status", netmount=cmd / "df.netmount"))
         self.set_df(self._filesystems)
 
     def set_df(self, filesystems: Sequence[FileSystem], status: int = 0):
@@ -1565,6 +1585,17 @@ class Board:
     def set_df_hang(self, hang: bool = True):
         """While set, every df run hangs (until the agent kills it)."""
         self._set_hang("df", hang)
+
+    def set_dead_network_mount(self, dead: bool = True):
+        """While set, the board has a network mount whose server is gone: a
+        df that looks at every file system hangs on it, one asked for local
+        file systems only (-l) does not."""
+        flag = self.root / "cmd" / "df.netmount"
+        if dead:
+            (self.root / "cmd" / "df.hung").unlink(missing_ok=True)
+            flag.touch()
+        else:
+            flag.unlink(missing_ok=True)
 
     def df_hanging(self) -> bool:
         """True once a df run has started hanging since set_df_hang()."""
@@ -1788,6 +1819,11 @@ class Board:
         _replace_file(self._usb_state_path, json.dumps(state), 0o644)
 
     def _make_lsusb(self):
+        self._write_lsusb_script()
+        (self.root / "cmd" / "lsusb.runs").write_text("")
+        self.set_usb_devices(self._usb_devices)
+
+    def _write_lsusb_script(self):
         cmd = self.root / "cmd"
         self.add_script("lsusb",
                         "#!/bin/sh\n"
@@ -1805,8 +1841,6 @@ class Board:
                         "exec /bin/cat '{out}'\n".format(
                             runs=cmd / "lsusb.runs", hang=cmd / "lsusb.hang", hung=cmd / "lsusb.hung",
                             errors=cmd / "lsusb.errors", err_out=cmd / "lsusb.err.out", out=cmd / "lsusb.out"))
-        (cmd / "lsusb.runs").write_text("")
-        self.set_usb_devices(self._usb_devices)
 
     def _write_lsusb(self, text: str):
         cmd = self.root / "cmd"
@@ -2479,6 +2513,53 @@ class Board:
             args += [oid, kind, value]
         return self._varbinds("snmpset", args, community)
 
+    def group_health(self) -> Dict[str, dict]:
+        """The agent's group table: {group name: {"status": "ok", "failing"
+        or "absent", "last_good": DateAndTime octets, "failures": count,
+        "error": text}}."""
+        columns = {3: "status", 4: "last_good", 5: "failures", 6: "error"}
+        rows: Dict[int, dict] = {}
+        for vb in self.snmpwalk(GROUP_ENTRY):
+            column, index = (int(p) for p in vb.oid[len(GROUP_ENTRY) + 1:].split("."))
+            row = rows.setdefault(index, {})
+            if column == 2:
+                row["name"] = vb.value.decode()
+            elif column in columns:
+                row[columns[column]] = GROUP_STATUS.get(vb.value, vb.value) if column == 3 else \
+                    vb.value.decode() if column == 6 else vb.value
+        return {row.pop("name"): row for _, row in sorted(rows.items())}
+
+    def wait_groups(self, expected: Dict[str, str], timeout: float = 10) -> Dict[str, dict]:
+        """Waits until every group named in `expected` has that status and
+        every other group is ok after a complete reading (a group shows ok
+        before its first reading too); returns the table."""
+        deadline = time.monotonic() + timeout
+        while True:
+            health = self.group_health()
+            got = {name: row["status"] if row["status"] != "ok" or row["last_good"] else "unread"
+                   for name, row in health.items()}
+            if got == {name: expected.get(name, "ok") for name in got}:
+                return health
+            if time.monotonic() > deadline:
+                raise AssertionError("group statuses %r, not %r" % (got, expected))
+            time.sleep(0.2)
+
+    def group_notifications(self, name: str = "main") -> List[Tuple[str, str, str]]:
+        """The group-status notifications received so far, oldest first:
+        (group name, status, last error)."""
+        out = []
+        for trap in self.traps(name):
+            if trap.number != GROUP_NOTIFICATION:
+                continue
+            values = [vb.value for vb in trap.varbinds]
+            out.append((values[0].decode(), GROUP_STATUS.get(values[1], values[1]), values[2].decode()))
+        return out
+
+    def group_log_lines(self) -> List[str]:
+        """The agent's log lines about its groups' status ("group storage
+        failing: ...", "group storage ok again ...")."""
+        return [line for line in self.agent.stderr().splitlines() if line.startswith("group ")]
+
     def get_value(self, oid: str):
         """Value of one object (bytes for OCTET STRING, int for INTEGER)."""
         vb = self.snmpget(oid)[0]
@@ -2563,6 +2644,8 @@ def _holder_main(layout_json: str) -> int:
             os.symlink(target, "/dev/" + name)
         os.mkdir("/dev/shm")
         run("mount", "-t", "tmpfs", "-o", "mode=1777,nosuid,nodev", "vlm-shm", "/dev/shm")
+        # A private /run: the agent's lock (one agent per board) is the board's.
+        run("mount", "-t", "tmpfs", "-o", "mode=755,nosuid,nodev", "vlm-run", "/run")
         _holder_make_dirs(layout.get("make_dirs", []), layout.get("layer"), run)
         for source, target, *how in layout["binds"]:
             run("mount", "--rbind" if how == ["rbind"] else "--bind", source, target)

@@ -61,9 +61,12 @@ void init_sysInfo()
 
 void init_atSystem()
 {
-    get_moduleId();
-    get_imageVersion();
-    get_releaseDate();
+    // Read once, at start-up: the group's status is that of this reading.
+    GroupReading reading;
+    get_moduleId(reading);
+    get_imageVersion(reading);
+    get_releaseDate(reading);
+    noteGroupReading(GroupId::System, reading);
 }
 
 u_char *sysInfo_handle(struct variable *vp, oid *name, size_t *length, int exact, size_t *var_len,

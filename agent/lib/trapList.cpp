@@ -3,6 +3,7 @@
 #include "lib/trapList.h"
 
 #include "lib/fieldCopy.h"
+#include "lib/groupHealth.h"
 #include "mibFrame.h"
 #include "semaphore.h"
 
@@ -131,13 +132,20 @@ int init_trap_list()
     Global_trapNumber = 0;
     trapBaseAddr = 0;
 
+    // Read once, at start-up: the group's status is that of this reading.
     std::ifstream in(snmpdConfPath);
     if (!in) {
-        fprintf(stderr, "cannot read %s: no trap destinations\n", snmpdConfPath.c_str());
+        GroupReading reading;
+        reading.openFailed(snmpdConfPath, errno);
+        noteGroupReading(GroupId::TrapServers, reading);
         return 0;
     }
     std::stringstream text;
     text << in.rdbuf();
+    GroupReading reading;
+    if (in.bad())
+        reading.fail(snmpdConfPath + ": cannot be read");
+    noteGroupReading(GroupId::TrapServers, reading);
     for (const TrapSinkLine &line : parseTrapSinkLines(text.str())) {
         auto *dest = static_cast<trapInfo *>(calloc(1, sizeof(trapInfo)));
         if (!dest) {

@@ -7,6 +7,7 @@
 
 #include <cpufreq.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -126,14 +127,14 @@ int cpufreq_cpu_exists(unsigned int cpu)
     return cpufreqDirExists(cpuSysfsRoot, cpu);
 }
 
-cpuInfo getCpuInfo()
+cpuInfo getCpuInfo(GroupReading &reading)
 {
     const cpuInfo failure{};
     cpuInfo out{};
 
     FILE *f = fopen(procStatPath, "re");
     if (!f) {
-        printf("[%s:%d]Err: Can not open %s !\n", "getCpuInfo", 17, procStatPath);
+        reading.openFailed(procStatPath, errno);
         sleep(1);   // the sampling interval all the same: the thread must not spin
         return failure;
     }
@@ -143,8 +144,10 @@ cpuInfo getCpuInfo()
     sleep(1);
     ok = ok && readStatLine(f, second);
     fclose(f);
-    if (!ok)
+    if (!ok) {
+        reading.fail(std::string(procStatPath) + ": no aggregate cpu line");
         return failure;
+    }
     out.cpuLoading = cpuLoadPercent(first, second);
 
     std::vector<CpuFreqReading> readings;
@@ -167,7 +170,9 @@ cpuInfo getCpuInfo()
 
 void cpuInfoCycle()
 {
-    const cpuInfo sample = getCpuInfo();
+    GroupReading reading;
+    const cpuInfo sample = getCpuInfo(reading);
+    noteGroupReading(GroupId::Cpu, reading);
     SemHold hold(sem_cpu_id);
     Global_cpuInfoVal.cpuLoading = sample.cpuLoading;
     Global_cpuInfoVal.cpuCurSpeed = sample.cpuCurSpeed;

@@ -2,6 +2,7 @@
 // libcpupower, and the CPU thread's cycle.
 #pragma once
 
+#include "lib/groupHealth.h"
 #include "monitorGroup/cpuInfoFrame.h"
 
 #include <cstdint>
@@ -52,5 +53,6 @@ int cpufreq_cpu_exists(unsigned int cpu);
 
 // One sample: the load over one second (it waits that second, also when
 // /proc/stat cannot be read) and the mean clocks of the processors the
-// frequency library knows. A failed reading of /proc/stat gives all three 0.
-cpuInfo getCpuInfo();
+// frequency library knows. A failed reading of /proc/stat gives all three 0
+// and says why in `reading`.
+cpuInfo getCpuInfo(GroupReading &reading);

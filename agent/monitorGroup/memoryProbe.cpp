@@ -37,6 +37,7 @@ int64_t figureAfter(std::string_view line, size_t labelLength)
 }
 
 // The whole file; /proc files are read until EOF, at most 64 KiB of them.
+// False (errno set) when it cannot be opened or read.
 bool readWholeFile(const char *path, std::string &text)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -47,7 +48,13 @@ bool readWholeFile(const char *path, std::string &text)
         ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n < 0) {
+            const int err = errno;
+            close(fd);
+            errno = err;
+            return false;
+        }
+        if (n == 0)
             break;
         text.append(buf, static_cast<size_t>(n));
         if (text.size() >= 65536)
@@ -94,24 +101,29 @@ memInfo parseMeminfo(std::string_view text, const memInfo &current)
     return out;
 }
 
-memInfo getMemoryInfo(const memInfo &current)
+memInfo getMemoryInfo(const memInfo &current, GroupReading &reading)
 {
     std::string text;
     if (!readWholeFile(meminfoPath, text)) {
-        printf("[%s:%d]Err: Can not open %s !\n", "getMemoryInfo", 9, meminfoPath);
+        reading.openFailed(meminfoPath, errno);
         memInfo out = current;
         out.memTotal = 0;
         out.memUsedPercentage = 0;
         return out;
     }
-    return parseMeminfo(text, current);
+    memInfo out = parseMeminfo(text, current);
+    if (out.memTotal == 0)
+        reading.fail(std::string(meminfoPath) + ": no MemTotal");
+    return out;
 }
 
 void memoryInfoCycle()
 {
+    GroupReading reading;
     {
         SemHold hold(sem_memory_id);
-        Global_memInfoVal = getMemoryInfo(Global_memInfoVal);
+        Global_memInfoVal = getMemoryInfo(Global_memInfoVal, reading);
     }
+    noteGroupReading(GroupId::Memory, reading);
     send_memory_trap();
 }

@@ -2,14 +2,15 @@
 // thread's cycle.
 #pragma once
 
+#include "lib/groupHealth.h"
 #include "monitorGroup/memoryInfoFrame.h"
 
 #include <string_view>
 
 // The record /proc/meminfo gives now: memTotal and memUsedPercentage from the
 // file, thresholds, switch and severity from `current`. A file that cannot be
-// opened gives 0 for both figures.
-memInfo getMemoryInfo(const memInfo &current);
+// read, or has no total, gives 0 for both figures and says why in `reading`.
+memInfo getMemoryInfo(const memInfo &current, GroupReading &reading);
 
 // The same from the file's text. Of the lines starting with "MemTotal:",
 // "MemFree:", "Buffers:", "Cached:" and "Slab:" the figure in kB is taken;

@@ -41,8 +41,9 @@ void init_powerInfo()
     REGISTER_SCALARS("example", powerInfo_variables, variable4, powerInfo_variables_oid);
 }
 
-// A field that holds -1 (the driver is missing or a reading failed) has no
-// value: the object is absent.
+// Without a reading (the driver is missing or a reading failed: state -1)
+// the group's four objects are absent, the switch too; it keeps its value
+// for when the inputs can be read again.
 u_char *var_pwrState(struct variable *vp, oid *name, size_t *length, int exact, size_t *var_len,
                      WriteMethod **write_method)
 {
@@ -52,6 +53,8 @@ u_char *var_pwrState(struct variable *vp, oid *name, size_t *length, int exact, 
 
     SemHold hold(sem_pwr_id);
     const pwrInfo &p = Global_pwrInfoVal;
+    if (p.pwrState == -1)
+        return nullptr;
     switch (vp->magic) {
     case PWR_TRAP_STATE:
         *write_method = write_powerInfoTrapState;
@@ -64,8 +67,6 @@ u_char *var_pwrState(struct variable *vp, oid *name, size_t *length, int exact, 
         pwrInfo_long = p.pwrStateSeverity;
         break;
     case PWR_STATE_GET_TIME:
-        if (p.pwrStateSeverity == -1)
-            return nullptr;
         dateAndTime(time(nullptr), pwrInfo_time);
         *var_len = sizeof pwrInfo_time;
         return pwrInfo_time;
@@ -73,7 +74,7 @@ u_char *var_pwrState(struct variable *vp, oid *name, size_t *length, int exact, 
         VLM_DEBUG("snmpd", "unknown sub-id %d in power/power\n", vp->magic);
         return nullptr;
     }
-    return pwrInfo_long == -1 ? nullptr : reinterpret_cast<u_char *>(&pwrInfo_long);
+    return reinterpret_cast<u_char *>(&pwrInfo_long);
 }
 
 int write_powerInfoTrapState(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,

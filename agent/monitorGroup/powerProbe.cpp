@@ -6,49 +6,70 @@
 #include "semaphore.h"
 #include "thread.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace {
 
-constexpr pwrInfo NO_READING = {-1, -1, -1};
+constexpr char PSU_DEVICE[] = "/dev/vlmpsustatus";
+constexpr unsigned MAX_RETRY_SECONDS = 30;
 
 } // namespace
 
-pwrInfo getPowerInfo(const pwrInfo &current)
+std::optional<int32_t> readPowerState(GroupReading &reading)
 {
     int handle = -1;
-    if (PSUStatus_DeviceOpen(&handle) != 0)
-        return NO_READING;
-    unsigned char pwr1 = 0, pwr2 = 0;
-    if (PSUStatus_Get(handle, 1, &pwr1) < 0) {
-        puts("\t Get PWR1 status Failed! error.");
-        PSUStatus_DeviceClose(handle);
-        return NO_READING;
+    if (PSUStatus_DeviceOpen(&handle) != 0) {
+        reading.openFailed(PSU_DEVICE, errno);
+        return std::nullopt;
     }
-    if (PSUStatus_Get(handle, 2, &pwr2) < 0) {
-        puts("\t Get PWR2 status Failed! error.");
-        PSUStatus_DeviceClose(handle);
-        return NO_READING;
+    unsigned char level[2] = {0, 0};
+    for (unsigned char input = 1; input <= 2; input++) {
+        if (PSUStatus_Get(handle, input, &level[input - 1]) < 0) {
+            const int err = errno;
+            reading.fail("Get PWR" + std::to_string(input) + " status Failed! error. (" + PSU_DEVICE + ": " +
+                         strerror(err) + ")");
+            PSUStatus_DeviceClose(handle);
+            return std::nullopt;
+        }
     }
-    pwrInfo reading = current;
-    const bool good = pwr1 == 1 && pwr2 == 1;
-    reading.pwrState = good ? 1 : 2;
-    reading.pwrStateSeverity = good ? 1 : 3;
-    notePowerReading(reading.pwrState);
     PSUStatus_DeviceClose(handle);
-    return reading;
+    return level[0] == 1 && level[1] == 1 ? 1 : 2;
+}
+
+void storePowerReading(pwrInfo &record, std::optional<int32_t> state)
+{
+    if (!state) {
+        record.pwrState = -1;
+        record.pwrStateSeverity = -1;
+        return;
+    }
+    record.pwrState = *state;
+    record.pwrStateSeverity = *state == 1 ? 1 : 3;
+    notePowerReading(*state);
+}
+
+unsigned powerRetryDelay(unsigned failures)
+{
+    if (failures == 0)
+        return 1;
+    return failures >= 5 ? MAX_RETRY_SECONDS : std::min(MAX_RETRY_SECONDS, 1u << failures);
 }
 
 bool powerInfoCycle()
 {
-    int32_t state;
+    GroupReading reading;
+    const std::optional<int32_t> state = readPowerState(reading);
+    noteGroupReading(GroupId::Power, reading);
     {
         SemHold hold(sem_pwr_id);
-        Global_pwrInfoVal = getPowerInfo(Global_pwrInfoVal);
-        state = Global_pwrInfoVal.pwrState;
+        storePowerReading(Global_pwrInfoVal, state);
     }
-    if (state == -1)
-        return false;   // no driver: the group stays without values
-    send_power_trap();
-    return true;
+    // A state that changed while the inputs could not be read differs from
+    // the last one announced: it is announced now, once.
+    if (state)
+        send_power_trap();
+    return state.has_value();
 }

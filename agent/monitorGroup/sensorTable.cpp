@@ -53,15 +53,23 @@ bool inOrder(const thresholdTexts &t)
                            t.text[SENSOR_HIGHHIGH].c_str()) == 1;
 }
 
-// Thresholds named by the request being checked, by threshold source: each
-// new value must stand with the row as it is, and with the values the
-// request's earlier varbinds give the same source, so that two varbinds that
-// are each fine cannot leave the four out of order.
-using pendingThresholds = std::map<const void *, thresholdTexts>;
+// Thresholds named by the request being checked, by threshold source: the
+// source's four texts as the request leaves them, and the request's first
+// varbind that names the source (which a broken order is answered on). The
+// order is checked once, on what the whole request leaves, so thresholds
+// moved together (a band raised as a whole) pass although each alone would
+// cross its neighbour, and two varbinds each fine alone cannot leave the
+// four out of order.
+struct pendingSource {
+    thresholdTexts texts;
+    netsnmp_request_info *first;
+};
+using pendingThresholds = std::map<const void *, pendingSource>;
 
-int reserveWrite(const SensorFamily &f, netsnmp_variable_list *vb, long index, int column,
+int reserveWrite(const SensorFamily &f, netsnmp_request_info *request, long index, int column,
                  pendingThresholds &pending)
 {
+    netsnmp_variable_list *vb = request->requestvb;
     const int which = columnThreshold(column);
     if (which < 0 && column != COLUMN_SENSOR_STATE)
         return SNMP_ERR_NOTWRITABLE;
@@ -90,33 +98,28 @@ int reserveWrite(const SensorFamily &f, netsnmp_variable_list *vb, long index, i
         return rc;
     if (!index)
         return SNMP_ERR_NOCREATION;
-    // The configuration file must give the text back as it was sent.
+    // The configuration file must give the text back as it was sent, and
+    // it must be a number (or empty: no threshold).
     if (!isStorableText(vb->val.string, vb->val_len))
         return SNMP_ERR_WRONGVALUE;
     const std::string text(reinterpret_cast<const char *>(vb->val.string), vb->val_len);
-    if (!f.negativeAllowed && !initJudgeThreshold(text.c_str()))
+    if (!isThresholdText(text) || (!f.negativeAllowed && !initJudgeThreshold(text.c_str())))
         return SNMP_ERR_WRONGVALUE;
 
     SensorLock hold(f);
     sensorEntry *row = findSensorRow(f, index);
     if (!row)
         return SNMP_ERR_NOCREATION;
-    thresholdTexts current;
-    for (int i = 0; i < SENSOR_THRESHOLDS; i++)
-        current.text[i] = std::string(fieldText(row->*rowThreshold[i]));
-    thresholdTexts alone = current;
-    alone.text[which] = text;
-    if (!inOrder(alone))
-        return SNMP_ERR_WRONGVALUE;
-
     std::optional<thresholdSource> src = thresholdSourceOf(f, fieldText(row->name));
     const void *source = src ? static_cast<const void *>(src->text[0]) : static_cast<const void *>(row);
-    auto it = pending.emplace(source, current).first;
-    thresholdTexts together = it->second;
-    together.text[which] = text;
-    if (!inOrder(together))
-        return SNMP_ERR_WRONGVALUE;
-    it->second = together;
+    auto it = pending.find(source);
+    if (it == pending.end()) {
+        pendingSource fresh{{}, request};
+        for (int i = 0; i < SENSOR_THRESHOLDS; i++)
+            fresh.texts.text[i] = std::string(fieldText(row->*rowThreshold[i]));
+        it = pending.emplace(source, fresh).first;
+    }
+    it->second.texts.text[which] = text;
     return SNMP_ERR_NOERROR;
 }
 
@@ -266,6 +269,31 @@ void answerGet(const SensorFamily &f, netsnmp_agent_request_info *reqinfo, netsn
 } // namespace
 
 // -- value rules -------------------------------------------------------------------
+
+bool isThresholdText(std::string_view text)
+{
+    size_t i = 0;
+    auto blanks = [&] {
+        while (i < text.size() && text[i] == ' ')
+            i++;
+    };
+    blanks();
+    if (i == text.size())
+        return text.empty();   // empty: no threshold; blanks alone are no number
+    if (text[i] == '+' || text[i] == '-')
+        i++;
+    size_t digits = 0, points = 0;
+    for (; i < text.size(); i++) {
+        if (text[i] >= '0' && text[i] <= '9')
+            digits++;
+        else if (text[i] == '.' && ++points == 1)
+            continue;
+        else
+            break;
+    }
+    blanks();
+    return digits > 0 && i == text.size();
+}
 
 int initJudgeThreshold(const char *text)
 {
@@ -423,7 +451,7 @@ int sensorTableHandler(const SensorFamily &family, netsnmp_agent_request_info *r
             answerGet(family, reqinfo, request, index, column);
             break;
         case MODE_SET_RESERVE1: {
-            int rc = reserveWrite(family, request->requestvb, index, column, pending);
+            int rc = reserveWrite(family, request, index, column, pending);
             // The first refused varbind ends the check of this request.
             if (rc != SNMP_ERR_NOERROR) {
                 netsnmp_set_request_error(reqinfo, request, rc);
@@ -453,6 +481,14 @@ int sensorTableHandler(const SensorFamily &family, netsnmp_agent_request_info *r
             break;
         default:
             break;
+        }
+    }
+    if (reqinfo->mode == MODE_SET_RESERVE1) {
+        for (const auto &[source, p] : pending) {
+            if (!inOrder(p.texts)) {
+                netsnmp_set_request_error(reqinfo, p.first, SNMP_ERR_WRONGVALUE);
+                break;
+            }
         }
     }
     return SNMP_ERR_NOERROR;

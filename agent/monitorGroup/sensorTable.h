@@ -10,6 +10,7 @@
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
 #include <optional>
+#include <string_view>
 
 // Holds the kind's semaphore for the lifetime of the guard; before the
 // semaphores exist (unit tests) only one thread runs and nothing is taken.
@@ -37,6 +38,11 @@ crTable_entry *crTable_createEntry(long crIndex, const char *crName, const char 
 void tpTable_removeEntry(tpTable_entry *row);
 void vtTable_removeEntry(vtTable_entry *row);
 void crTable_removeEntry(crTable_entry *row);
+
+// Whether a threshold text is a decimal number: optional spaces, an optional
+// sign, digits with at most one decimal point, optional spaces ("5e0",
+// "0x10", "12,6", "-" and "1.2.3" are not). The empty text is (no threshold).
+bool isThresholdText(std::string_view text);
 
 // Threshold value rules. initJudge: 1 when the text is empty or reads as a
 // number of at least 0 (voltage and current thresholds). judgeThres: 1 when

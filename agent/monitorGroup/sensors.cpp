@@ -83,36 +83,25 @@ void setRowThreshold(sensorEntry &row, int which, std::string_view text)
 
 // -- libsensors ----------------------------------------------------------------
 
-namespace {
-
-// Whether the last sensors_init failed, so that a lasting failure is
-// reported once, not every second.
-bool initFailing = false;
-
-} // namespace
-
 SensorsSession::SensorsSession()
 {
     // libsensors' own default configuration; loaded every cycle so that a
     // change of it takes effect without a restart.
-    int rc = sensors_init(nullptr);
-    ok_ = rc == 0;
-    if (!ok_ && !initFailing)
-        fprintf(stderr, "sensors_init: %s\n", sensors_strerror(rc));
-    initFailing = !ok_;
+    rc_ = sensors_init(nullptr);
 }
 
 SensorsSession::~SensorsSession()
 {
     // A failed sensors_init has cleaned up after itself.
-    if (ok_)
+    if (ok())
         sensors_cleanup();
 }
 
 namespace {
 
+// The input's value, or why it could not be read.
 std::optional<double> inputValue(const sensors_chip_name *chip, const sensors_feature *feature,
-                                 sensors_subfeature_type input)
+                                 sensors_subfeature_type input, std::string &error)
 {
     const sensors_subfeature *sub = sensors_get_subfeature(chip, feature, input);
     if (!sub)
@@ -121,29 +110,30 @@ std::optional<double> inputValue(const sensors_chip_name *chip, const sensors_fe
     int rc = sensors_get_value(chip, sub->number, &value);
     if (rc == 0)
         return value;
-    // An input the driver cannot read right now is expected; anything else
-    // is worth a line.
-    if (rc != -SENSORS_ERR_ACCESS_R)
-        fprintf(stderr, "ERROR: Can't get value of subfeature %s: %s\n", sub->name, sensors_strerror(rc));
+    error = std::string(sub->name) + ": " + sensors_strerror(rc);
     return std::nullopt;
 }
 
 } // namespace
 
-bool probeSensorReadings(std::vector<sensorReading> &out)
+bool probeSensorReadings(std::vector<sensorReading> &out, GroupReading &reading)
 {
     out.clear();
     SensorsSession session;
-    if (!session.ok())
+    if (!session.ok()) {
+        reading.fail(std::string("sensors_init: ") + sensors_strerror(session.error()));
         return false;
+    }
 
     const sensors_chip_name *chip = nullptr;
     int chipNr = 0;
     while ((chip = sensors_get_detected_chips(nullptr, &chipNr)) != nullptr)
         if (chip->prefix && strstr(chip->prefix, "vlmhwmon"))
             break;
-    if (!chip)
+    if (!chip) {
+        reading.absent("no hardware-monitor chip vlmhwmon");
         return true;
+    }
 
     const sensors_feature *feature;
     int featureNr = 0;
@@ -170,9 +160,7 @@ bool probeSensorReadings(std::vector<sensorReading> &out)
         if (label) {
             r.label = std::string(label);
             free(label);
-            r.value = inputValue(chip, feature, input);
-        } else {
-            fprintf(stderr, "ERROR: Can't get label of feature %s!\n", feature->name);
+            r.value = inputValue(chip, feature, input, r.error);
         }
         out.push_back(std::move(r));
     }
@@ -193,12 +181,15 @@ std::string formatReading(double value, const char *format)
     return text;
 }
 
+bool sensorIsServed(const SensorFamily &family, const sensorReading &feature)
+{
+    return feature.label && (!family.labelFilter || feature.label->find(family.labelFilter) != std::string::npos);
+}
+
 int appendSensorNode(const SensorFamily &family, const sensorReading &feature, long index,
                      std::vector<sensorEntry> &list)
 {
-    if (!feature.label)
-        return 0;
-    if (family.labelFilter && feature.label->find(family.labelFilter) == std::string::npos)
+    if (!sensorIsServed(family, feature))
         return 0;
     sensorEntry node{};
     node.index = index;
@@ -376,7 +367,16 @@ bool withdrawn = false;   // the rows are held aside, the tables empty
 bool assign_sen_list()
 {
     std::vector<sensorReading> readings;
-    if (!probeSensorReadings(readings))
+    GroupReading reading;
+    const bool probed = probeSensorReadings(readings, reading);
+    // An input the tables serve that could not be read makes the reading
+    // incomplete; one they leave out does not matter.
+    for (const sensorReading &r : readings)
+        for (const SensorFamily *f : families)
+            if (!r.error.empty() && r.kind == f->kind && sensorIsServed(*f, r))
+                reading.fail(*r.label + ": " + r.error);
+    noteGroupReading(GroupId::Sensors, reading);
+    if (!probed)
         return false;
     for (const SensorFamily *f : families) {
         int count;

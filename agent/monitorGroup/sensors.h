@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "lib/fieldCopy.h"
+#include "lib/groupHealth.h"
 
 // Thresholds of one voltage or current sensor, named after its label. The
 // voltage and current lists share this layout so that one piece of code
@@ -171,6 +172,7 @@ struct sensorReading {
     SensorKind kind;
     std::optional<std::string> label;   // none: libsensors gave no label
     std::optional<double> value;        // none: no input, or it could not be read
+    std::string error;                  // why the input could not be read; empty if it was
 };
 
 // libsensors initialised for one cycle and cleaned up when the guard goes.
@@ -180,16 +182,22 @@ public:
     ~SensorsSession();
     SensorsSession(const SensorsSession &) = delete;
     SensorsSession &operator=(const SensorsSession &) = delete;
-    bool ok() const { return ok_; }
+    bool ok() const { return rc_ == 0; }
+    int error() const { return rc_; }   // sensors_init's result
 
 private:
-    bool ok_;
+    int rc_;
 };
 
 // The temperature, voltage and current features of the first chip whose
-// prefix holds "vlmhwmon", in libsensors order; none without such a chip.
-// False when libsensors cannot be initialised.
-bool probeSensorReadings(std::vector<sensorReading> &out);
+// prefix holds "vlmhwmon", in libsensors order; none without such a chip
+// (the group is absent). False when libsensors cannot be initialised (the
+// group is failing); `reading` says which.
+bool probeSensorReadings(std::vector<sensorReading> &out, GroupReading &reading);
+
+// Whether the family serves a row for this feature: it has a label, and the
+// label passes the family's filter.
+bool sensorIsServed(const SensorFamily &family, const sensorReading &feature);
 
 // A reading as served: the family's format, or empty when the text would not
 // fit 9 characters or the number is not finite.
@@ -225,8 +233,9 @@ writableThreshold *findThresholdRecord(writableThreshold *head, std::string_view
 // semaphore.
 void attachThresholds(const SensorFamily &family, sensorEntry &node);
 
-// One rebuild of the three lists and counters. False when libsensors could
-// not be initialised (reported once until it works again); nothing changes.
+// One rebuild of the three lists and counters, its outcome noted in the
+// group table. False when libsensors could not be initialised; nothing
+// changes.
 bool assign_sen_list();
 
 // Makes the family's rows show exactly the nodes: a row is kept for each

@@ -3,6 +3,7 @@
 #include "monitorGroup/storageProbe.h"
 
 #include "lib/command.h"
+#include "lib/groupHealth.h"
 #include "monitorGroup/storageObj.h"
 #include "monitorGroup/storageTrap.h"
 #include "peripheralGroup/nvramObj.h"
@@ -15,7 +16,9 @@
 
 namespace {
 
-// df stuck on a dead network mount is killed after this many seconds.
+const char dfCommand[] = "df -m -l";
+// df stuck on a file system that does not answer is killed after this many
+// seconds.
 constexpr double dfTimeLimit = 3.0;
 
 const std::string_view nvramPrefix = "/dev/vlmnvram";
@@ -184,21 +187,36 @@ void applyStorageReport(const dfReport &report)
 int getStorageInfo()
 {
     // Without any semaphore: a df stuck on a dead mount must not hold the
-    // tables while it waits for its time limit.
-    CommandResult r = runCommand("df -m", dfTimeLimit);
-    if (!r.started) {
+    // tables while it waits for its time limit. Only local file systems
+    // are asked for (-l): df then never stats a network mount, so a dead
+    // NFS or CIFS server cannot make every pass time out, and only /dev
+    // file systems are reported anyway.
+    CommandResult r = runCommand(dfCommand, dfTimeLimit);
+    GroupReading storage, nvram;
+    int applied = 0;
+    if (!r.started)
         fprintf(stderr, "Erro to popen\n");
-        return 0;
+    dfReport report;
+    if (r.started && !r.timedOut)
+        report = parseDfOutput(r.output);
+    const bool listed = !report.storage.empty() || !report.nvram.empty();
+    if (!r.succeeded()) {
+        storage.add(r.notInstalled() ? GroupStatus::Absent : GroupStatus::Failing,
+                    commandFailure(dfCommand, r, dfTimeLimit));
+        nvram = storage;
     }
-    if (r.timedOut)
-        return 0;
-    dfReport report = parseDfOutput(r.output);
     // A df that failed and listed nothing could not read the mount table:
-    // that is no reason to empty the tables.
-    if (r.status != 0 && report.storage.empty() && report.nvram.empty())
-        return 0;
-    applyStorageReport(report);
-    return 1;
+    // that is no reason to empty the tables. One that listed some file
+    // systems but failed on another still gives the ones it listed.
+    if (r.started && !r.timedOut && (r.status == 0 || listed)) {
+        applyStorageReport(report);
+        applied = 1;
+        if (report.nvram.empty() && nvram.ok())
+            nvram.absent("no NVRAM disk (/dev/vlmnvram*) mounted");
+    }
+    noteGroupReading(GroupId::Storage, storage);
+    noteGroupReading(GroupId::Nvram, nvram);
+    return applied;
 }
 
 void storageInfoCycle()

@@ -54,8 +54,9 @@ int judgeUsageSeverity(long currentPercent);
 // rebuilt in line order. Takes sem_storage_id, then sem_nvram_id.
 void applyStorageReport(const dfReport &report);
 
-// One df pass: runs "df -m" with a time limit and no semaphore held, then
-// applies what it printed. When df cannot be run, is killed at the limit, or
-// fails without listing any device, the tables stay as the previous pass
-// left them and 0 is returned; 1 otherwise.
+// One df pass: runs "df -m -l" (local file systems only) with a time limit
+// and no semaphore held, then applies what it printed, and notes the outcome
+// for the storage and NVRAM groups. When df cannot be run, is killed at the
+// limit, or fails without listing any device, the tables stay as the
+// previous pass left them and 0 is returned; 1 otherwise.
 int getStorageInfo();

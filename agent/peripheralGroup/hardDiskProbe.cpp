@@ -15,6 +15,7 @@
 CommandResult (*hddRunCommand)(const char *, double) = [](const char *command, double timeout) {
     return runCommand(command, timeout);
 };
+bool (*hddCommandInstalled)(const char *) = [](const char *path) { return commandInstalled(path); };
 int entryHddFlag = 1;
 
 namespace {
@@ -88,14 +89,13 @@ bool isHexWord(std::string_view word)
     return true;
 }
 
-// A command of the refresh; false (reported) when it could not be run or did
-// not end in time.
-bool runStep(const std::string &command, double timeout, std::string &output)
+// A command of the refresh; false (the cause added to `reading`) when it
+// could not be run or did not end in time.
+bool runStep(const std::string &command, double timeout, std::string &output, GroupReading &reading)
 {
     CommandResult r = hddRunCommand(command.c_str(), timeout);
     if (!r.started || r.timedOut) {
-        fprintf(stderr, "open file error: %s %s; hard disk refresh skipped\n", command.c_str(),
-                r.timedOut ? "did not finish in time" : "could not be started");
+        reading.fail(commandFailure(command, r, timeout));
         return false;
     }
     output = std::move(r.output);
@@ -295,14 +295,14 @@ bool isPlainDevicePath(std::string_view node)
     return true;
 }
 
-bool getHddDiskInfo(const std::string &hardDiskNode, int32_t num, HddDiskInfo &lists)
+bool getHddDiskInfo(const std::string &hardDiskNode, int32_t num, HddDiskInfo &lists, GroupReading &reading)
 {
     std::string output;
-    if (!runStep(std::string(SMARTCTL) + " -a " + hardDiskNode, DISK_TIME_LIMIT, output))
+    const std::string command = std::string(SMARTCTL) + " -a " + hardDiskNode;
+    if (!runStep(command, DISK_TIME_LIMIT, output, reading))
         return false;
     if (output.empty()) {
-        fprintf(stderr, "open file error: %s -a %s printed nothing; hard disk refresh skipped\n", SMARTCTL,
-                hardDiskNode.c_str());
+        reading.fail(command + ": printed nothing");
         return false;
     }
     HddDiskInfo fresh = parseSmartOutput(output, num);
@@ -311,20 +311,30 @@ bool getHddDiskInfo(const std::string &hardDiskNode, int32_t num, HddDiskInfo &l
     return true;
 }
 
-void hddInfo_handler()
+namespace {
+
+// One refresh; returns early, the rows as they were, at the first command
+// that fails.
+void refreshDisks(GroupReading &reading)
 {
     // The table is sized by the first refresh: it counts the disks, later
     // ones refresh that many.
     int limit;
     if (entryHddFlag) {
         std::string count;
-        if (!runStep(std::string(SMARTCTL) + " --scan |wc -l", SCAN_TIME_LIMIT, count))
+        if (!runStep(std::string(SMARTCTL) + " --scan |wc -l", SCAN_TIME_LIMIT, count, reading))
             return;
         if (count.empty()) {
-            fprintf(stderr, "open file error: the disk count could not be read; hard disk refresh skipped\n");
+            reading.fail("the disk count could not be read");
             return;
         }
         limit = atoi(count.substr(0, 2).c_str());
+        // Without the tool there is nothing to size the table by: the next
+        // refresh looks again.
+        if (limit == 0 && !hddCommandInstalled(SMARTCTL)) {
+            reading.absent(std::string(SMARTCTL) + ": not installed");
+            return;
+        }
     } else {
         SemHold hold(sem_hdd_id);
         limit = Global_hddNumber;
@@ -333,7 +343,7 @@ void hddInfo_handler()
         limit = HDD_MAX_DISKS;
 
     std::string scan;
-    if (!runStep(std::string(SMARTCTL) + " --scan", SCAN_TIME_LIMIT, scan))
+    if (!runStep(std::string(SMARTCTL) + " --scan", SCAN_TIME_LIMIT, scan, reading))
         return;
 
     // Every command runs before the semaphore is taken; the rows change only
@@ -348,20 +358,21 @@ void hddInfo_handler()
         }
         const int32_t num = static_cast<int32_t>(disks.size() + 1);
         std::string fdisk;
-        if (!runStep("fdisk -l 2>/dev/null |grep '" + node + "'|wc -l", FDISK_TIME_LIMIT, fdisk))
+        if (!runStep("fdisk -l 2>/dev/null |grep '" + node + "'|wc -l", FDISK_TIME_LIMIT, fdisk, reading))
             return;
         const int32_t partitions = parsePartitionCount(fdisk);
         if (partitions < 0) {
-            fprintf(stderr, "open file error: no partition count for %s; hard disk refresh skipped\n",
-                    node.c_str());
+            reading.fail("no partition count for " + node);
             return;
         }
         HddDiskInfo lists;
-        if (!getHddDiskInfo(node, num, lists))
+        if (!getHddDiskInfo(node, num, lists, reading))
             return;
         lists.disk.hdPartitionNumber = partitions;
         disks.push_back(std::move(lists));
     }
+    if (disks.empty())
+        reading.absent("no disk");
 
     SemHold hold(sem_hdd_id);
     if (entryHddFlag) {
@@ -370,4 +381,13 @@ void hddInfo_handler()
     } else {
         overwriteRows(disks);
     }
+}
+
+} // namespace
+
+void hddInfo_handler()
+{
+    GroupReading reading;
+    refreshDisks(reading);
+    noteGroupReading(GroupId::Disks, reading);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "lib/command.h"
+#include "lib/groupHealth.h"
 #include "peripheralGroup/harddiskObj.h"
 
 #include <cstdint>
@@ -61,17 +62,21 @@ int32_t parsePartitionCount(std::string_view text);
 // reach a command line.
 bool isPlainDevicePath(std::string_view node);
 
-// Runs the SMART tool for one disk into `lists`; false when it could not be
-// run, did not end in time or printed nothing.
-bool getHddDiskInfo(const std::string &hardDiskNode, int32_t num, HddDiskInfo &lists);
+// Runs the SMART tool for one disk into `lists`; false (the cause added to
+// `reading`) when it could not be run, did not end in time or printed
+// nothing.
+bool getHddDiskInfo(const std::string &hardDiskNode, int32_t num, HddDiskInfo &lists, GroupReading &reading);
 
-// One refresh of every disk. The first refresh that succeeds creates the
-// rows and fixes the disk count; later ones overwrite those rows. A refresh
-// in which a command fails is reported and skipped as a whole.
+// One refresh of every disk, its outcome noted in the group table. The first
+// refresh that succeeds creates the rows and fixes the disk count; later
+// ones overwrite those rows. A refresh in which a command fails is skipped
+// as a whole; one that finds the SMART tool missing sizes nothing, so that
+// the tool installed later is used.
 void hddInfo_handler();
 
-// How the refresh runs its commands; the tests replace it.
+// How the refresh runs its commands and finds its tool; the tests replace them.
 extern CommandResult (*hddRunCommand)(const char *command, double timeoutSeconds);
+extern bool (*hddCommandInstalled)(const char *path);
 
 // 1 until a refresh has created the rows.
 extern int entryHddFlag;

@@ -17,6 +17,7 @@ constexpr std::size_t VENDOR_DIGITS = 4;
 constexpr std::size_t STRING_COLUMN = 28;       // after the descriptor index
 constexpr std::size_t STRING_MAX = 39;
 constexpr std::size_t FRIENDLY_MAX = 59;
+constexpr char LSUSB_COMMAND[] = "lsusb -v";
 constexpr double LSUSB_TIME_LIMIT = 5.0;        // seconds
 
 // Up to `max` characters of a line from `column` on, its newline excluded.
@@ -109,19 +110,30 @@ void recordUsbInventory(list_head *list, std::string_view output)
             addKnownDevice(list, block.rawName, block.friendlyName, type);
 }
 
-std::string listUsbDevices()
+bool listsUsbDevice(std::string_view output)
 {
-    CommandResult r = runCommand("lsusb -v", LSUSB_TIME_LIMIT);
-    if (!r.started) {
+    return output.find("idVendor") != std::string_view::npos;
+}
+
+UsbListing listUsbDevices()
+{
+    UsbListing listing;
+    CommandResult r = runCommand(LSUSB_COMMAND, LSUSB_TIME_LIMIT);
+    if (!r.started)
         fputs("Erro to popen", stderr);
-        return {};
-    }
-    if (r.timedOut)
-        return {};
-    return std::move(r.output);
+    if (!r.succeeded())
+        listing.reading.add(r.notInstalled() ? GroupStatus::Absent : GroupStatus::Failing,
+                            commandFailure(LSUSB_COMMAND, r, LSUSB_TIME_LIMIT));
+    else if (!listsUsbDevice(r.output))
+        listing.reading.fail(std::string(LSUSB_COMMAND) + ": no device listed");
+    if (!r.timedOut)
+        listing.output = std::move(r.output);
+    return listing;
 }
 
 void getHwInfo()
 {
-    recordUsbInventory(&Global_hwList.list, listUsbDevices());
+    UsbListing listing = listUsbDevices();
+    noteGroupReading(GroupId::Hotplug, listing.reading);
+    recordUsbInventory(&Global_hwList.list, listing.output);
 }

@@ -4,6 +4,7 @@
 // out which device came or went.
 #pragma once
 
+#include "lib/groupHealth.h"
 #include "lib/list.h"
 
 #include <cstddef>
@@ -63,9 +64,20 @@ hwInfo *addKnownDevice(list_head *list, std::string_view rawName, std::string_vi
 // the listing.
 void recordUsbInventory(list_head *list, std::string_view output);
 
-// Runs "lsusb -v" with a time limit: its output, empty when it could not be
-// started ("Erro to popen" on standard error) or did not end in time.
-std::string listUsbDevices();
+// One "lsusb -v" listing: its output, and whether it was read whole.
+struct UsbListing {
+    std::string output;     // empty when lsusb could not be started or did not end in time
+    GroupReading reading;   // ok when lsusb ended with status 0 and listed a device
+};
 
-// The start-up inventory of attached devices into Global_hwList.
+// Whether the text lists at least one device (a device descriptor): a
+// board always has its root hubs, so a listing without one was cut short.
+bool listsUsbDevice(std::string_view output);
+
+// Runs "lsusb -v" with a time limit ("Erro to popen" on standard error when
+// it cannot be started).
+UsbListing listUsbDevices();
+
+// The start-up inventory of attached devices into Global_hwList; the
+// listing's outcome is the hot-plug group's first reading.
 void getHwInfo();

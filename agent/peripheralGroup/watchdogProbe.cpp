@@ -9,7 +9,9 @@
 #include "thread.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -39,9 +41,6 @@ long leadingDecimal(std::string_view text)
     return negative ? -value : value;
 }
 
-// A time-out is reported once, not every cycle while the driver stays stuck.
-bool timeoutReported = false;
-
 } // namespace
 
 wdtInfo parseWdtInfo(std::string_view text)
@@ -65,27 +64,34 @@ wdtInfo parseWdtInfo(std::string_view text)
     return w;
 }
 
-wdtInfo getWdtInfo()
+wdtInfo getWdtInfo(GroupReading &reading)
 {
     const CommandResult r = runCommand(wdtInfoCommand, wdtInfoCommandTimeout, 1 << 16);
     if (!r.started) {
         fputs("Erro to popen", stderr);
+        reading.fail(commandFailure(wdtInfoCommand, r, wdtInfoCommandTimeout));
         return wdtInfo{};
     }
-    if (r.timedOut) {
-        if (!timeoutReported)
-            fprintf(stderr, "%s: no answer within %g s, watchdog state unknown\n", wdtInfoCommand,
-                    wdtInfoCommandTimeout);
-        timeoutReported = true;
+    if (!r.succeeded()) {
+        // cat fails on a file that is not there: the driver is not loaded.
+        if (r.notInstalled())
+            reading.absent(commandFailure(wdtInfoCommand, r, wdtInfoCommandTimeout));
+        else if (!r.timedOut && access(wdtInfoPath, F_OK) != 0 && errno == ENOENT)
+            reading.openFailed(wdtInfoPath, ENOENT);
+        else
+            reading.fail(commandFailure(wdtInfoCommand, r, wdtInfoCommandTimeout));
         return wdtInfo{};
     }
-    timeoutReported = false;
+    if (r.output.empty())
+        reading.fail(std::string(wdtInfoPath) + ": empty");
     return parseWdtInfo(r.output);
 }
 
 void wdtInfoCycle()
 {
-    const wdtInfo next = getWdtInfo();
+    GroupReading reading;
+    const wdtInfo next = getWdtInfo(reading);
+    noteGroupReading(GroupId::Watchdog, reading);
     SemHold hold(sem_wdt_id);
     Global_wdtInfoVal = next;
 }

@@ -2,12 +2,14 @@
 // cycle.
 #pragma once
 
+#include "lib/groupHealth.h"
 #include "peripheralGroup/watchdogInfoFrame.h"
 
 #include <string_view>
 
 // The driver's file, read through the shell so that a driver that is not
 // loaded only gives an empty output.
+inline constexpr char wdtInfoPath[] = "/proc/vlmwdtinfo";
 inline constexpr char wdtInfoCommand[] = "cat /proc/vlmwdtinfo";
 // A command still running after this is killed and its output counts as empty.
 inline constexpr double wdtInfoCommandTimeout = 3.0;
@@ -22,5 +24,7 @@ inline constexpr double wdtInfoCommandTimeout = 3.0;
 wdtInfo parseWdtInfo(std::string_view text);
 
 // Runs the command (with its time limit) and parses its output; a command
-// that cannot be started, or times out, gives all zeros. Takes no semaphore.
-wdtInfo getWdtInfo();
+// that cannot be started, fails or times out gives all zeros, and `reading`
+// says why: absent without the driver's file or without cat, failing
+// otherwise. Takes no semaphore.
+wdtInfo getWdtInfo(GroupReading &reading);

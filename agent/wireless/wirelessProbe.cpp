@@ -4,6 +4,7 @@
 #include "wireless/wirelessProbe.h"
 
 #include "lib/fieldCopy.h"
+#include "lib/groupHealth.h"
 #include "semaphore.h"
 #include "startup.h"
 #include "thread.h"
@@ -562,15 +563,29 @@ CommandResult runNmcli(const char *command)
     return r;
 }
 
+// What a failed nmcli run means for its group: absent without
+// NetworkManager's client, failing otherwise.
+void noteNmcliRun(const CommandResult &r, const char *command, GroupReading &reading)
+{
+    if (!r.succeeded())
+        reading.add(r.notInstalled() ? GroupStatus::Absent : GroupStatus::Failing,
+                    commandFailure(command, r, NMCLI_TIME_LIMIT));
+}
+
 } // namespace
 
 int getWlanInfo()
 {
     const CommandResult listing = runNmcli(WIFI_LISTING);
+    GroupReading reading;
+    noteNmcliRun(listing, WIFI_LISTING, reading);
     // A cut listing would drop interfaces that are there.
-    if (listing.timedOut)
+    if (listing.timedOut) {
+        noteGroupReading(GroupId::Wlan, reading);
         return 0;
+    }
     const std::vector<wifiListLine> lines = parseWifiListing(listing.output);
+    noteGroupReading(GroupId::Wlan, reading);
     std::map<std::string, devShowValues> blocks;
     if (!lines.empty())
         blocks = parseDevShow(runNmcli(DEV_SHOW).output);
@@ -616,7 +631,7 @@ void fillMobileLine(mobileInfo &e, const modemListLine &line, int index)
 }
 
 // The first line a modem gives to one AT command, sent to its AT port.
-std::string askModem(const mobileInfo &e, const char *command)
+std::string askModem(const mobileInfo &e, const char *command, GroupReading &reading)
 {
     // The port comes from the command line and the command is fixed; both
     // are quoted all the same (the '?' of AT+COPS? is a shell pattern).
@@ -627,6 +642,9 @@ std::string askModem(const mobileInfo &e, const char *command)
     CommandResult r = wirelessRunCommand(line.c_str(), MODEM_TIME_LIMIT);
     if (!r.started)
         fputs("Error to popen\n", stderr);
+    if (!r.succeeded())
+        reading.add(r.notInstalled() ? GroupStatus::Absent : GroupStatus::Failing,
+                    commandFailure(std::string(MODEM_CMD) + " " + command, r, MODEM_TIME_LIMIT));
     return firstLine(r.output);
 }
 
@@ -638,17 +656,17 @@ void readApn(mobileInfo &e)
 }
 
 // Reads what a modem's device block, connection file and AT answers give.
-void readModem(mobileInfo &e, const devShowValues &block)
+void readModem(mobileInfo &e, const devShowValues &block, GroupReading &reading)
 {
     const bool connected = !strstr(e.state, "disconnected") && !strstr(e.state, "unavailable");
     if (connected) {
         setFieldText(e.ip, without(block.address, "\n"));
         setFieldText(e.gateway, without(block.gateway, "\n"));
         readApn(e);
-        setFieldText(e.signal, csqSignal(askModem(e, "AT+CSQ")));
-        setFieldText(e.ipsName, copsOperator(askModem(e, "AT+COPS?")));
-        setFieldText(e.imei, cgsnImei(askModem(e, "AT+CGSN")));
-        setFieldText(e.msisdn, cnumNumber(askModem(e, "AT+CNUM")));
+        setFieldText(e.signal, csqSignal(askModem(e, "AT+CSQ", reading)));
+        setFieldText(e.ipsName, copsOperator(askModem(e, "AT+COPS?", reading)));
+        setFieldText(e.imei, cgsnImei(askModem(e, "AT+CGSN", reading)));
+        setFieldText(e.msisdn, cnumNumber(askModem(e, "AT+CNUM", reading)));
         return;
     }
     setFieldText(e.ip, "");
@@ -662,9 +680,9 @@ void readModem(mobileInfo &e, const devShowValues &block)
     }
     setFieldText(e.signal, "");
     setFieldText(e.ipsName, "");
-    setFieldText(e.imei, cgsnImei(askModem(e, "AT+CGSN")));
+    setFieldText(e.imei, cgsnImei(askModem(e, "AT+CGSN", reading)));
     if (strstr(e.state, "disconnected"))
-        setFieldText(e.msisdn, cnumNumber(askModem(e, "AT+CNUM")));
+        setFieldText(e.msisdn, cnumNumber(askModem(e, "AT+CNUM", reading)));
     else
         setFieldText(e.msisdn, "");
 }
@@ -723,9 +741,15 @@ void applyMobileRefresh(bool first, int lineCount)
 int getMobileInfo()
 {
     const CommandResult listing = runNmcli(MODEM_LISTING);
-    if (listing.timedOut)
+    GroupReading reading;
+    noteNmcliRun(listing, MODEM_LISTING, reading);
+    if (listing.timedOut) {
+        noteGroupReading(GroupId::Mobile, reading);
         return 0;
+    }
     const std::vector<modemListLine> lines = parseModemListing(listing.output);
+    if (lines.empty() && reading.ok())
+        reading.absent("no modem");
     bool first;
     {
         SemHold hold(sem_mobile_id);
@@ -756,11 +780,12 @@ int getMobileInfo()
             mobileInfo *e = list_entry(pos, mobileInfo, list);
             auto block = blocks.find(std::string(fieldText(e->device)));
             if (block != blocks.end())
-                readModem(*e, block->second);
+                readModem(*e, block->second, reading);
         }
     }
 
     applyMobileRefresh(first, static_cast<int>(lines.size()));
+    noteGroupReading(GroupId::Mobile, reading);
     return 1;
 }
 

@@ -92,8 +92,11 @@ WRITABLE: Dict[str, Rule] = dict([
                     accepted=(b"255.255.255.255", b"0.0.0.0", b"127.0.0.1"),
                     refused=(b"", b"1" * 20, b"256.1.1.1", b"127.0.0.1 ", b"127.1", b"::1", b"localhost",
                              MARKUP.encode()))),
-    ("tpHigh", threshold("tpHigh", 1, "Temp CPU", (b"", b"-19.99999", b"94.999999"),
-                         (b"95", b"-20", b"96", b"1e3", b"nan"))),
+    # Decimal numbers only: every text after "96" read as a number between
+    # Low and HighHigh with atof.
+    ("tpHigh", threshold("tpHigh", 1, "Temp CPU", (b"", b"  50.00 ", b"-19.99999", b"94.999999"),
+                         (b"95", b"-20", b"96", b"1e3", b"nan", b"abc", b"0x10", b"12,6", b"5e0", b"-", b"1.2.3",
+                          b"5.3abc"))),
     ("tpLow", threshold("tpLow", 1, "Temp CPU", (b"", b"94.99999", b"-39.99999"), (b"-40", b"85", b"-41", b"nan"))),
     ("tpHighHigh", threshold("tpHighHigh", 1, "Temp CPU", (b"", b"999999999"), (b"85", b"84", b"-1e3"))),
     ("tpLowLow", threshold("tpLowLow", 1, "Temp CPU", (b"", b"-99999999"), (b"-20", b"0", b"inf"))),

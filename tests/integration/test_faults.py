@@ -15,14 +15,14 @@ from snmpclient import SnmpTimeout
 
 # One prefix per group, relative to the enterprise number.
 GROUPS = {
-    "sysinfo": ".100.1", "trapsrv": ".100.2", "temperature": ".200.2.1", "voltage": ".200.2.2",
+    "sysinfo": ".100.1", "trapsrv": ".100.2", "health": ".100.3", "temperature": ".200.2.1", "voltage": ".200.2.2",
     "cpu": ".200.2.4", "memory": ".200.2.5", "current": ".200.2.6", "storage": ".200.2.7",
     "power": ".200.2.8", "disks": ".200.3.1", "watchdog": ".200.3.2", "nvram": ".200.3.5",
     "hotplug": ".200.3.6",
 }
 # One object of each group that a healthy board always serves.
 PROBES = {
-    "sysinfo": ".100.1.1.0", "trapsrv": ".100.2.1.1.0", "temperature": ".200.2.1.1.0",
+    "sysinfo": ".100.1.1.0", "trapsrv": ".100.2.1.1.0", "health": ".100.3.1.1.3.1", "temperature": ".200.2.1.1.0",
     "voltage": ".200.2.2.1.0", "cpu": ".200.2.4.1.0", "memory": ".200.2.5.1.0",
     "current": ".200.2.6.1.0", "storage": ".200.2.7.6.0", "power": ".200.2.8.2.0",
     "disks": ".200.3.1.1.0", "watchdog": ".200.3.2.1.0", "nvram": ".200.3.5.1.0",
@@ -173,33 +173,48 @@ def no_partitions(objs, healthy_group):
 
 
 # id: (make the fault, the command whose attempted run shows that the agent
-# met it, or None; {affected group: check})
+# met it, or None; {affected group: check}; {group of the agent's group table:
+# the status it shows})
 FAULTS = {
     "df": (lambda b: b.remove_command("df"), "df",
-           {"storage": storage_empty, "nvram": zero_counts(".200.3.5.1.0")}),
-    "lsusb": (lambda b: b.remove_command("lsusb"), "lsusb", {}),
-    "fdisk": (lambda b: b.remove_command("fdisk"), "fdisk", {"disks": no_partitions}),
+           {"storage": storage_empty, "nvram": zero_counts(".200.3.5.1.0")},
+           {"storage": "absent", "nvram": "absent"}),
+    "lsusb": (lambda b: b.remove_command("lsusb"), "lsusb", {}, {"hotplug": "absent"}),
+    # fdisk is read through a pipe that counts lines: its absence cannot be
+    # told from a disk without partitions.
+    "fdisk": (lambda b: b.remove_command("fdisk"), "fdisk", {"disks": no_partitions}, {}),
     "vlm_smartctl": (lambda b: b.remove_command("vlm_smartctl"), None,
-                     {"disks": zero_counts(".200.3.1.1.0")}),
+                     {"disks": zero_counts(".200.3.1.1.0")}, {"disks": "absent"}),
     "lsb_release": (lambda b: b.remove_command("lsb_release"), "lsb_release",
-                    {"sysinfo": values(_100_1_5_0=b"")}),
+                    {"sysinfo": values(_100_1_5_0=b"")}, {"system": "absent"}),
     "cat": (lambda b: b.remove_command("cat"), "cat",
-            {"sysinfo": values(_100_1_4_0=b""), "watchdog": nothing}),
-    "psu-device": (lambda b: b.set_psu_inputs(None), None, {"power": nothing}),
+            {"sysinfo": values(_100_1_4_0=b""), "watchdog": nothing}, {"system": "absent", "watchdog": "absent"}),
+    "psu-device": (lambda b: b.set_psu_inputs(None), None, {"power": nothing}, {"power": "absent"}),
     "product-name-device": (lambda b: b.set_product_name(None), None,
-                            {"sysinfo": values(_100_1_1_0=b"")}),
+                            {"sysinfo": values(_100_1_1_0=b"")}, {"system": "absent"}),
     "hwmon-chip": (lambda b: b.remove_chip(), None,
                    {"temperature": zero_counts(".200.2.1.1.0"), "voltage": zero_counts(".200.2.2.1.0"),
-                    "current": zero_counts(".200.2.6.1.0")}),
+                    "current": zero_counts(".200.2.6.1.0")}, {"sensors": "absent"}),
     "meminfo": (lambda b: b.make_unreadable("/proc/meminfo"), None,
-                {"memory": values(_200_2_5_1_0=0, _200_2_5_2_0=0, _200_2_5_3_0=1)}),
+                {"memory": values(_200_2_5_1_0=0, _200_2_5_2_0=0, _200_2_5_3_0=1)}, {"memory": "failing"}),
     # The whole sample counts as failed, the clocks with the load.
     "proc-stat": (lambda b: b.make_unreadable("/proc/stat"), None,
-                  {"cpu": values(_200_2_4_1_0=0, _200_2_4_2_0=0, _200_2_4_3_0=0)}),
+                  {"cpu": values(_200_2_4_1_0=0, _200_2_4_2_0=0, _200_2_4_3_0=0)}, {"cpu": "failing"}),
 }
 
 
+def health_as_expected(walk, expected):
+    """The group table of a walk shows exactly the expected statuses."""
+    rows = walk["health"]
+    names = [rows.get(".100.3.1.1.2.%d" % i, b"").decode() for i in range(1, 12)]
+    statuses = [simboard.GROUP_STATUS.get(rows.get(".100.3.1.1.3.%d" % i)) for i in range(1, 12)]
+    return names == list(simboard.GROUP_NAMES[:11]) and \
+        statuses == [expected.get(name, "ok") for name in names]
+
+
 def group_as_expected(walk, healthy, group, affected):
+    if group == "health":
+        return sorted(walk[group]) == sorted(healthy[group])
     if group in affected:
         return affected[group](walk[group], healthy[group])
     return bool(walk[group]) and sorted(walk[group]) == sorted(healthy[group])
@@ -211,8 +226,10 @@ def test_a_missing_tool_device_or_file_empties_only_its_own_group(make_board, he
     # tool, device or /proc file is not there; a group serving stale or
     # made-up values instead of its empty or default ones; the failure
     # spreading to another group (missing objects, a walk cut short, a
-    # request that times out); the agent never trying the tool at all.
-    make_fault, command, affected = FAULTS[fault]
+    # request that times out); the agent never trying the tool at all; the
+    # group's row of the group table not saying so (or another group's
+    # row); the log saying it at every cycle rather than once.
+    make_fault, command, affected, health = FAULTS[fault]
     board = make_board()
     board.start_trapd()
     board.start_snmpd()
@@ -225,7 +242,8 @@ def test_a_missing_tool_device_or_file_empties_only_its_own_group(make_board, he
             return False
         if command is not None and not board.missing_calls(command):
             return False
-        return all(group_as_expected(walk, healthy, g, affected) for g in GROUPS)
+        return all(group_as_expected(walk, healthy, g, affected) for g in GROUPS) and \
+            health_as_expected(walk, health)
 
     try:
         settled_walk(board, ready)
@@ -233,10 +251,60 @@ def test_a_missing_tool_device_or_file_empties_only_its_own_group(make_board, he
         walk = walk_groups(board)   # name the first group that is wrong
         for g in GROUPS:
             assert group_as_expected(walk, healthy, g, affected), (g, walk[g], healthy[g])
+        assert health_as_expected(walk, health), (walk["health"], health)
         raise
+    # Several cycles of every group have passed: one log line each, the
+    # first reading of a group announcing nothing.
+    time.sleep(2)
+    lines = board.group_log_lines()
+    assert sorted(line.split()[1] for line in lines) == sorted(health), lines
+    assert board.group_notifications() == []
     assert board.agent.running(), board.agent_output()
     with board.client(timeout=1.0) as c:
         answer_every_group(c)
+
+
+@pytest.mark.time_limit(120)
+def test_groups_that_stop_reading_say_so_once_and_recover(make_board):
+    # Faults: a group that stopped reading looking like a healthy one (its
+    # row ok, no notification, nothing in the log); a notification or a log
+    # line at every cycle while it stays so; the cause missing; the
+    # recovery not shown; a group that never comes back (the power group
+    # giving up after a failed read).
+    board = make_board(usb_devices=("root_hub_2", "root_hub_3", "stick_a"))
+    board.start_trapd()
+    board.start_snmpd()
+    board.start_agent()
+    board.wait_groups({})
+    board.wait_uevent_listener()
+
+    board.remove_command("df")
+    board.set_psu_inputs("1E")
+    board.remove_chip()
+    board.remove_command("lsusb")
+    board.plug("stick_b")   # the hot-plug group reads at an event
+    causes = {"storage": ("absent", "df -m -l: not installed"), "nvram": ("absent", "df -m -l: not installed"),
+              "power": ("failing", "Get PWR2 status Failed! error. (/dev/vlmpsustatus: Input/output error)"),
+              "sensors": ("absent", "no hardware-monitor chip vlmhwmon"),
+              "hotplug": ("absent", "lsusb -v: not installed")}
+    health = board.wait_groups({g: status for g, (status, _) in causes.items()}, timeout=10)
+    assert {g: (health[g]["status"], health[g]["error"]) for g in causes} == causes
+    time.sleep(3)   # more cycles, the same state
+    assert sorted(board.group_notifications()) == sorted((g, status, error) for g, (status, error) in causes.items())
+
+    board.restore_command("df")
+    board.set_psu_inputs("11")
+    board.add_chip()
+    board.restore_command("lsusb")
+    board.unplug("stick_b")
+    health = board.wait_groups({}, timeout=20)   # the power group waits longer between failed reads
+    assert all(health[g]["error"] == error and health[g]["failures"] >= 1 for g, (_, error) in causes.items())
+    sent = board.group_notifications()
+    for g, (status, error) in causes.items():
+        assert [n for n in sent if n[0] == g] == [(g, status, error), (g, "ok", error)]
+        assert [line for line in board.group_log_lines() if line.split()[1] == g] == [
+            "group %s %s: %s" % (g, status, error), "group %s ok again (was %s)" % (g, status)]
+    assert board.agent.running(), board.agent_output()
 
 
 def test_usb_arrival_with_lsusb_missing_is_recorded_once_without_a_name(make_board):
@@ -263,7 +331,7 @@ def test_usb_arrival_with_lsusb_missing_is_recorded_once_without_a_name(make_boa
     rows = {vb.oid[len(HOTPLUG_TABLE) + 1:]: vb.value for vb in board.snmpwalk(HOTPLUG_TABLE)}
     assert {k: v for k, v in rows.items() if k.split(".")[0] in ("3", "5", "7")} == {
         "3.1": 1, "3.2": 2, "5.1": b"", "5.2": b"", "7.1": 1, "7.2": 1}
-    assert len(board.traps()) == 2
+    assert [t.number for t in board.traps()] == [simboard.GROUP_NOTIFICATION, 5, 5]
     assert board.agent.running(), board.agent_output()
     with board.client(timeout=1.0) as c:
         answer_every_group(c)

@@ -127,7 +127,11 @@ def test_rejected_set_changes_nothing(memory_board, varbinds, reason):
 
 def test_valid_set_is_stored_in_the_memory_group_and_kept(memory_board):
     # Faults: a threshold written under another group or key, the switch not
-    # written, the values lost across a restart; the edges -1 and 100 refused.
+    # written, the values lost across a restart; the edges -1 and 100 refused;
+    # thresholds raised together (80/90/95 to 91/92/93) refused because each
+    # was checked against the others as they were.
+    memory_board.snmpset((TH1, "i", "91"), (TH2, "i", "92"), (TH3, "i", "93"))
+    assert settings(memory_board)[0][:3] == [91, 92, 93]
     memory_board.snmpset((TH4, "i", "100"), (TRAP_STATE, "i", "2"))
     memory_board.snmpset((TH1, "i", "-1"))
     memory_board.snmpset((TH2, "i", "85"), (TH3, "i", "92"))

@@ -151,7 +151,10 @@ def test_storage_answers_within_a_second_while_df_hangs(board):
     # Faults: df run with the storage semaphore held, so that every storage
     # request waits for a stuck df and the master gives up on the agent; a
     # stuck df's missing output taken as "nothing mounted" (rows and count
-    # emptied); a stuck df never killed, so that the group never recovers.
+    # emptied); a stuck df never killed, so that the group never recovers;
+    # the stuck df not shown as the storage and NVRAM groups failing (table,
+    # one notification and one log line each, way and back); a dead network
+    # mount making every df hang, though only local file systems are shown.
     start_agent(board)
     before = {1: [1, b"/dev/sda1", 29396, 30, 1], 2: [2, b"/dev/sda2", 476, 24, 1]}
     wait_table(board, before, timeout=3)
@@ -174,10 +177,30 @@ def test_storage_answers_within_a_second_while_df_hangs(board):
     # answers again.
     time.sleep(max(0.0, hung_at + 4 - time.monotonic()))
     assert table(board) == before and board.get_value(NUMBER) == 2
+    health = board.wait_groups({"storage": "failing", "nvram": "failing"}, timeout=1)
+    assert health["storage"]["error"] == "df -m -l: no answer in 3 s"
+    time.sleep(PASS)   # another pass into the same hang
     board.set_df([SDA1])
     board.set_df_hang(False)
     wait_table(board, {1: [1, b"/dev/sda1", 1000000, 1, 1]}, timeout=PASS + 4)
     assert board.get_value(NUMBER) == 1 and board.get_value(NVRAM_NUMBER) == 0
+    # No NVRAM disk mounted any more: that group is absent, not failing.
+    health = board.wait_groups({"nvram": "absent"}, timeout=1)
+    assert health["storage"]["failures"] >= 2 and health["storage"]["error"] == "df -m -l: no answer in 3 s"
+    assert len(health["storage"]["last_good"]) == 11
+    assert board.group_notifications() == [
+        ("storage", "failing", "df -m -l: no answer in 3 s"), ("nvram", "failing", "df -m -l: no answer in 3 s"),
+        ("storage", "ok", "df -m -l: no answer in 3 s"),
+        ("nvram", "absent", "no NVRAM disk (/dev/vlmnvram*) mounted")]
+    assert [line for line in board.group_log_lines() if "storage" in line] == [
+        "group storage failing: df -m -l: no answer in 3 s", "group storage ok again (was failing)"]
+
+    # A network mount whose server is gone: only local file systems are
+    # asked for, so df still answers.
+    board.set_dead_network_mount()
+    board.set_df([SDA1, disk("/dev/sdb1", 50)])
+    wait_table(board, {1: [1, b"/dev/sda1", 1000000, 1, 1], 2: [2, b"/dev/sdb1", 500, 50, 1]}, timeout=PASS + 2)
+    assert not board.df_hanging() and board.group_health()["storage"]["status"] == "ok"
 
 
 # -- thresholds and switch ---------------------------------------------------------------

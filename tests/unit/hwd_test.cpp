@@ -248,18 +248,25 @@ protected:
     static inline std::deque<std::string> listings;
     static inline int runs = 0;
     static inline std::vector<std::vector<std::string>> sent;   // each notification, as text
+    static inline std::string failure;   // why the listings fail; empty: they are whole
 
-    static std::string list()
+    static UsbListing list()
     {
         runs++;
-        std::string out = listings.front();
+        UsbListing out{listings.front(), {}};
+        if (!failure.empty())
+            out.reading.fail(failure);
         if (listings.size() > 1)
             listings.pop_front();
         return out;
     }
 
+    // The hot-plug notifications; the group table's own (106) are left out.
     static void collect(netsnmp_variable_list *vars)
     {
+        const size_t n = vars->val_len / sizeof(oid);
+        if (vars->type == ASN_OBJECT_ID && n && vars->val.objid[n - 1] == 106)
+            return;
         std::vector<std::string> one;
         for (netsnmp_variable_list *v = vars; v; v = v->next_variable) {
             char buf[512];
@@ -276,6 +283,7 @@ protected:
         listings.clear();
         runs = 0;
         sent.clear();
+        failure.clear();
         Global_hwdInfoVal = {1, 100, 0};
         hwd_overflow_index = 0;
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_QUICK_PRINT, 1);
@@ -434,6 +442,33 @@ TEST_F(Watcher, RemovalReportsEveryDeviceGone)
     ASSERT_EQ(known.size(), 1u);
     EXPECT_EQ(known[0].type, "mouse");
     EXPECT_EQ(list_entry(Global_hwList.list.next, hwInfo, list)->existFlag, 0);
+}
+
+TEST_F(Watcher, RemovalIsJudgedOnlyFromAWholeListing)
+{
+    // lsusb fails (or times out) at a stick's removal: an empty listing
+    // must not make both known sticks look removed.
+    startWith({"root_hub_2", "stick_a", "stick_b"});
+    nowListing({});
+    failure = "lsusb -v: no answer in 5 s";
+    handle(STORAGE_REMOVE);
+    EXPECT_TRUE(rows().empty());
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(knownDevices(&Global_hwList.list).size(), 2u);
+
+    // The next event whose listing is whole, a mouse arriving, reports the
+    // stick that went meanwhile first, and only that one.
+    failure.clear();
+    nowListing({"root_hub_2", "stick_a", "mouse_a"});
+    handle(MOUSE_ADD);
+    const std::vector<Row> r = rows();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0].name, STICK_B);
+    EXPECT_EQ(r[1].event, HWD_EVENT_REMOVAL);
+    EXPECT_EQ(r[2].event, HWD_EVENT_ARRIVAL);
+    EXPECT_EQ(r[3].friendly, "HID-compliant mouse");
+    EXPECT_EQ(sent.size(), 4u);
+    EXPECT_EQ(knownDevices(&Global_hwList.list).size(), 2u);   // stick_a and the mouse
 }
 
 TEST_F(Watcher, StickRemovalCarriesTheStoredFriendlyName)

@@ -4,6 +4,7 @@
 #include "monitorGroup/powerTrap.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -51,13 +52,34 @@ TEST_F(PowerChange, AChangeWhileSwitchedOffIsAnnouncedWhenSwitchedOn)
     EXPECT_TRUE(reading(1, 1));
 }
 
-TEST(PowerReading, NoDeviceMeansNoValues)
+TEST_F(PowerChange, ReadsThatFailKeepTheSwitchAndAChangeAcrossThemIsAnnouncedOnce)
+{
+    // Another process holds the single-opener device for a while: the
+    // readings fail, the group goes absent, and the input that dropped
+    // meanwhile is announced once when the reads work again.
+    pwrInfo record = {1, 1, 1};
+    storePowerReading(record, 1);
+    EXPECT_FALSE(judgePowerTrap(record));
+    storePowerReading(record, std::nullopt);
+    EXPECT_EQ(record.pwrState, -1);
+    EXPECT_EQ(record.pwrTrapState, 1);   // still on when the reads come back
+    storePowerReading(record, 2);
+    EXPECT_EQ(record.pwrStateSeverity, 3);
+    EXPECT_TRUE(judgePowerTrap(record));
+    EXPECT_FALSE(judgePowerTrap(record));
+}
+
+TEST(PowerReading, WithoutTheDeviceTheGroupIsAbsentAndTriedLessOften)
 {
     // The unit tests run without /dev/vlmpsustatus.
-    const pwrInfo r = getPowerInfo({1, 1, 1});
-    EXPECT_EQ(r.pwrTrapState, -1);
-    EXPECT_EQ(r.pwrState, -1);
-    EXPECT_EQ(r.pwrStateSeverity, -1);
+    GroupReading reading;
+    EXPECT_FALSE(readPowerState(reading).has_value());
+    EXPECT_EQ(reading.status, GroupStatus::Absent);
+    EXPECT_EQ(reading.cause, "/dev/vlmpsustatus: No such file or directory");
+    std::vector<unsigned> delays;
+    for (unsigned failures = 0; failures < 8; failures++)
+        delays.push_back(powerRetryDelay(failures));
+    EXPECT_EQ(delays, (std::vector<unsigned>{1, 2, 4, 8, 16, 30, 30, 30}));
 }
 
 TEST(PowerReading, NotificationCarriesStateSeverityAndTime)

@@ -189,14 +189,32 @@ TEST_F(SensorTable, ThresholdsMustKeepTheirOrder)
     EXPECT_EQ(check(voltageFamily, 2, COLUMN_SENSOR_LOW, std::string("abc")), SNMP_ERR_WRONGVALUE);
 }
 
-TEST_F(SensorTable, TwoVarbindsThatAreEachFineCannotCrossEachOther)
+TEST_F(SensorTable, AThresholdIsADecimalNumber)
+{
+    // Fault: texts read as far as atof goes, so that "0x10" stood for 16,
+    // "12,6" for 12 and "abc" for 0, all between LowLow -40 and HighHigh 95.
+    for (const char *text : {"abc", "0x10", "12,6", "5e0", "-", "1.2.3", "5.3abc", ".", "  ", "1 2", "+-1"})
+        EXPECT_EQ(check(temperatureFamily, 1, COLUMN_SENSOR_HIGH, std::string(text)), SNMP_ERR_WRONGVALUE) << text;
+    // What the agent serves, padded as a reading is, can be set back.
+    for (const char *text : {"  85.0", "84. ", ".5", "-0.5", "+80", ""})
+        EXPECT_EQ(check(temperatureFamily, 1, COLUMN_SENSOR_HIGH, std::string(text)), ok) << text;
+}
+
+TEST_F(SensorTable, TheOrderIsJudgedOnWhatTheWholeRequestLeaves)
 {
     // Fault: High 5.8 and HighHigh 5.5 each checked only against the row
-    // as it is (High 5, HighHigh 6), leaving High above HighHigh.
+    // as it is (High 5, HighHigh 6), leaving High above HighHigh. The
+    // request is refused at its first varbind of the row.
     std::vector<int> s = phase(voltageFamily, MODE_SET_RESERVE1,
                                {{2, COLUMN_SENSOR_HIGH, std::string("5.8")},
                                 {2, COLUMN_SENSOR_HIGHHIGH, std::string("5.5")}});
-    EXPECT_EQ(s[1], SNMP_ERR_WRONGVALUE);
+    EXPECT_EQ(s, (std::vector<int>{SNMP_ERR_WRONGVALUE, ok}));
+    // Fault: each varbind checked against the others as they are, so that
+    // the band moved up as a whole (1/2/5/6 to 6/7/8/9) was refused.
+    s = phase(voltageFamily, MODE_SET_RESERVE1,
+              {{2, COLUMN_SENSOR_HIGHHIGH, std::string("9")}, {2, COLUMN_SENSOR_HIGH, std::string("8")},
+               {2, COLUMN_SENSOR_LOW, std::string("7")}, {2, COLUMN_SENSOR_LOWLOW, std::string("6")}});
+    EXPECT_EQ(s, (std::vector<int>{ok, ok, ok, ok}));
     // Different rows of one kind do not constrain each other.
     s = phase(voltageFamily, MODE_SET_RESERVE1,
               {{2, COLUMN_SENSOR_HIGH, std::string("5.8")}, {3, COLUMN_SENSOR_HIGH, std::string("3.5")}});

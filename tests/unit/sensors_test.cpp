@@ -26,7 +26,7 @@ namespace {
 
 sensorReading reading(SensorKind kind, const char *label, std::optional<double> value)
 {
-    sensorReading r{kind, std::nullopt, value};
+    sensorReading r{kind, std::nullopt, value, {}};
     if (label)
         r.label = label;
     return r;

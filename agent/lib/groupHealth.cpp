@@ -1,0 +1,166 @@
+// The records of the agent's group health, the rule that moves them, and
+// the log line and notification a change of status calls for.
+#include "lib/groupHealth.h"
+
+#include "lib/fieldCopy.h"
+#include "lib/trapList.h"
+#include "mibFrame.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+const char *const names[GROUP_COUNT] = {
+    "system", "trapServers", "sensors", "cpu",   "memory",   "storage", "nvram",
+    "power",  "hotplug",     "disks",   "watchdog", "wlan", "mobile",
+};
+
+constexpr unsigned groupStatusChangeTrap = 106;
+
+// vlmGroupEntry and the columns the notification carries.
+const oid groupEntryOid[] = {VLM_ENTERPRISE, 100, 3, 1, 1};
+constexpr oid COLUMN_NAME = 2, COLUMN_STATUS = 3, COLUMN_LAST_ERROR = 6;
+
+// The records are written by every polling thread and read by the main
+// thread; this lock is taken alone, never around another.
+std::mutex healthLock;
+groupHealth records[GROUP_COUNT];
+int rows = STANDARD_GROUP_COUNT;
+
+const char *statusWord(GroupStatus s)
+{
+    switch (s) {
+    case GroupStatus::Ok:
+        return "ok";
+    case GroupStatus::Failing:
+        return "failing";
+    default:
+        return "absent";
+    }
+}
+
+void queueStatusChange(int index, GroupStatus status, const std::string &lastError)
+{
+    oid column[OID_LENGTH(groupEntryOid) + 2];
+    memcpy(column, groupEntryOid, sizeof groupEntryOid);
+    const size_t len = OID_LENGTH(column);
+    column[len - 1] = static_cast<oid>(index);
+    auto name = [&column, len](oid c) {
+        column[len - 2] = c;
+        return column;
+    };
+    const char *group = names[index - 1];
+    VarbindList vars;
+    vars.addNotificationOid(groupStatusChangeTrap);
+    vars.addOctets(name(COLUMN_NAME), len, group, strlen(group));
+    vars.addInteger(name(COLUMN_STATUS), len, static_cast<long>(status));
+    vars.addOctets(name(COLUMN_LAST_ERROR), len, lastError.data(), lastError.size());
+    queueNotification(vars);
+}
+
+} // namespace
+
+const char *groupName(GroupId id)
+{
+    return names[static_cast<int>(id)];
+}
+
+void GroupReading::add(GroupStatus partStatus, const std::string &partCause)
+{
+    if (partStatus == GroupStatus::Ok)
+        return;
+    if (status != GroupStatus::Failing)
+        status = partStatus;
+    if (!partCause.empty())
+        cause += (cause.empty() ? "" : "; ") + partCause;
+}
+
+void GroupReading::openFailed(const std::string &path, int err)
+{
+    add(deviceMissing(err) ? GroupStatus::Absent : GroupStatus::Failing, path + ": " + strerror(err));
+}
+
+bool deviceMissing(int err)
+{
+    return err == ENOENT || err == ENODEV || err == ENXIO;
+}
+
+std::string printableCause(const std::string &cause)
+{
+    std::string out = cause.substr(0, GROUP_ERROR_MAX);
+    for (char &c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f)
+            c = ' ';
+        else if (u > 0x7f)
+            c = '?';
+    }
+    return out;
+}
+
+GroupChange judgeGroupReading(groupHealth &h, const GroupReading &reading, time_t now)
+{
+    GroupChange change;
+    change.from = h.status;
+    const bool first = !h.read;
+    h.read = true;
+    if (reading.ok()) {
+        dateAndTime(now, h.lastGood);
+        h.hasLastGood = true;
+        change.log = change.notify = !first && h.status != GroupStatus::Ok;
+    } else {
+        h.failures++;
+        setFieldText(h.lastError, printableCause(reading.cause));
+        change.log = first || h.status != reading.status;
+        change.notify = !first && h.status != reading.status;
+    }
+    h.status = reading.status;
+    return change;
+}
+
+void initGroupHealth(bool wireless)
+{
+    std::lock_guard<std::mutex> hold(healthLock);
+    for (groupHealth &h : records)
+        h = groupHealth{};
+    rows = wireless ? GROUP_COUNT : STANDARD_GROUP_COUNT;
+}
+
+int groupHealthRows()
+{
+    std::lock_guard<std::mutex> hold(healthLock);
+    return rows;
+}
+
+void noteGroupReading(GroupId id, const GroupReading &reading)
+{
+    const int i = static_cast<int>(id);
+    GroupChange change;
+    std::string lastError;
+    {
+        std::lock_guard<std::mutex> hold(healthLock);
+        change = judgeGroupReading(records[i], reading, time(nullptr));
+        lastError = std::string(fieldText(records[i].lastError));
+    }
+    if (change.log) {
+        if (reading.ok())
+            fprintf(stderr, "group %s ok again (was %s)\n", names[i], statusWord(change.from));
+        else
+            fprintf(stderr, "group %s %s: %s\n", names[i], statusWord(reading.status),
+                    printableCause(reading.cause).c_str());
+    }
+    if (change.notify)
+        queueStatusChange(i + 1, reading.status, lastError);
+}
+
+bool groupHealthRecord(long index, groupHealth &out)
+{
+    std::lock_guard<std::mutex> hold(healthLock);
+    if (index < 1 || index > rows)
+        return false;
+    out = records[index - 1];
+    return true;
+}

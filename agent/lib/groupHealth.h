@@ -1,0 +1,88 @@
+// The agent's own health: whether each of its groups is reading. A manager
+// must tell "no alarm because all is well" from "no alarm because the group
+// stopped reading"; each polling cycle therefore notes the outcome of its
+// reading here. A change of a group's status is logged once (one line when
+// it starts failing, one when it recovers, never one per cycle) and, after
+// the group's first reading, announced by notification 106.
+#pragma once
+
+#include "lib/dateAndTime.h"
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// The groups, in the order of their rows (vlmGroupIndex is the position + 1).
+enum class GroupId {
+    System, TrapServers, Sensors, Cpu, Memory, Storage, Nvram, Power, Hotplug, Disks, Watchdog,
+    Wlan, Mobile,
+};
+constexpr int GROUP_COUNT = 13;
+constexpr int STANDARD_GROUP_COUNT = 11;   // without wlan and mobile
+const char *groupName(GroupId id);         // "system", "trapServers" ...
+
+// vlmGroupStatus.
+enum class GroupStatus : long {
+    Ok = 1,        // the last reading was complete
+    Failing = 2,   // what the group reads is there, but reading it failed or timed out
+    Absent = 3,    // what the group reads is not there: no device node, no
+                   // chip of ours, a command not installed, no disk
+};
+
+// The outcome of one reading, built up as its parts are read: a failing
+// part outweighs an absent one; the causes are kept in the order found.
+struct GroupReading {
+    GroupStatus status = GroupStatus::Ok;
+    std::string cause;   // what failed and how; empty when ok
+
+    void add(GroupStatus partStatus, const std::string &partCause);
+    void fail(const std::string &why) { add(GroupStatus::Failing, why); }
+    void absent(const std::string &why) { add(GroupStatus::Absent, why); }
+    // A file or device node that could not be opened: absent when it is
+    // not there (deviceMissing), failing otherwise; "PATH: strerror".
+    void openFailed(const std::string &path, int err);
+    bool ok() const { return status == GroupStatus::Ok; }
+};
+
+// An open error that means the file or device node is not there (no such
+// file, no driver behind the node), not that it failed.
+bool deviceMissing(int err);
+
+// What the table serves of one group.
+constexpr size_t GROUP_ERROR_MAX = 127;   // octets of vlmGroupLastError
+struct groupHealth {
+    GroupStatus status = GroupStatus::Ok;
+    bool read = false;                          // a reading has been noted
+    bool hasLastGood = false;
+    unsigned char lastGood[DATE_AND_TIME_LEN] = {};   // the last complete reading
+    uint32_t failures = 0;                      // readings that failed since start (wraps)
+    char lastError[GROUP_ERROR_MAX + 1] = {};   // printable ASCII, the last failure's cause
+};
+
+// What a noted reading calls for.
+struct GroupChange {
+    bool log = false;      // the status changed, or the first reading failed
+    bool notify = false;   // the status changed after the first reading
+    GroupStatus from = GroupStatus::Ok;
+};
+
+// The rule, pure: applies one reading taken at `now` to the record.
+GroupChange judgeGroupReading(groupHealth &health, const GroupReading &reading, time_t now);
+
+// The cause as the table keeps it: control characters and octets outside
+// ASCII made printable, cut to GROUP_ERROR_MAX octets.
+std::string printableCause(const std::string &cause);
+
+// Starts the record of every group the agent runs (the wireless pair only
+// with `wireless`). Called at start-up before any reading is noted.
+void initGroupHealth(bool wireless);
+// The number of rows: the groups the agent runs.
+int groupHealthRows();
+
+// Notes one reading of a group: updates its record, logs a change of status
+// on standard error and queues notification 106 for it. Safe on any thread.
+void noteGroupReading(GroupId id, const GroupReading &reading);
+
+// A copy of a group's record (index 1 .. groupHealthRows()); false for an
+// index outside the rows. Safe on any thread.
+bool groupHealthRecord(long index, groupHealth &out);
