@@ -58,9 +58,10 @@ void reserve(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *request,
         netsnmp_set_request_error(reqinfo, request, SNMP_ERR_NOTWRITABLE);
         return;
     }
-    // Type and length before the row, as SNMP orders the checks.
+    // Type and length before the row, as SNMP orders the checks; the field
+    // keeps its terminator, so it holds 19 octets (the column's SIZE).
     netsnmp_variable_list *vb = request->requestvb;
-    int rc = netsnmp_check_vb_type_and_max_size(vb, ASN_OCTET_STR, sizeof row->trapIp);
+    int rc = netsnmp_check_vb_type_and_max_size(vb, ASN_OCTET_STR, sizeof row->trapIp - 1);
     if (rc == SNMP_ERR_NOERROR && !row)
         rc = SNMP_ERR_NOCREATION;
     if (rc == SNMP_ERR_NOERROR) {

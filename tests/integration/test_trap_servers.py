@@ -66,12 +66,13 @@ def test_an_address_that_is_not_ipv4_is_refused_and_changes_nothing(two_sinks, v
 
 def test_wrong_types_lengths_columns_and_rows(two_sinks):
     # Faults: read-only columns accepted, a row created by a SET, an INTEGER
-    # or an over-long text reaching the address check or the file.
+    # or an over-long text (the column takes 19 octets) reaching the address
+    # check or the file.
     before = two_sinks.snmpd_conf.read_text()
     cases = [((column(3, 1), "s", "1162"), "notWritable"),
              ((column(1, 1), "i", "5"), "notWritable"),
              ((column(2, 1), "i", "5"), "wrongType"),
-             ((column(2, 1), "s", "1" * 21), "wrongLength"),
+             ((column(2, 1), "s", "1" * 20), "wrongLength"),
              ((column(2, 3), "s", "127.0.0.3"), "noCreation")]
     for varbind, reason in cases:
         with pytest.raises(SnmpError) as err:
