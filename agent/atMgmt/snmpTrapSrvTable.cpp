@@ -203,11 +203,16 @@ int snmpTrapSrvTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration
                 netsnmp_set_request_error(reqinfo, request, SNMP_ERR_COMMITFAILED);
                 return SNMP_ERR_NOERROR;
             }
+            // The first record of a row in a request wins, and a later varbind
+            // of the same row moves it on: the undo starts from the address the
+            // row has when it runs, which is what the file holds then.
+            if (setJournal::pending(row->trapIp))
+                break;
             setFieldText(row->old_trapIp, from);
             row->old_trapIp_len = from.size();
-            setJournal::remember(row->trapIp, [row, from, to, fixedIP] {
+            setJournal::remember(row->trapIp, [row, from, fixedIP] {
                 SemHold undoHold(sem_trap_id);
-                bool ok = moveDestination(row, to, from, fixedIP);
+                bool ok = moveDestination(row, std::string(fieldText(row->trapIp)), from, fixedIP);
                 memset(row->old_trapIp, 0, sizeof row->old_trapIp);
                 return ok ? SNMP_ERR_NOERROR : SNMP_ERR_UNDOFAILED;
             });
