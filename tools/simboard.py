@@ -1242,10 +1242,15 @@ class Board:
             "format1 VLMTRAP\\tv1\\t%w\\t%q\\t%N\\t%v\\n\n"
             "format2 VLMTRAP\\tv2\\t%w\\t%q\\t%N\\t%v\\n\n")
 
-    def add_trapsink(self, host: str, community: str = "public", port: int = 162):
-        """Adds a trapsink line to snmpd.conf (read by snmpd and the agent at start)."""
+    def add_trapsink(self, host: str, community: str = "public", port: int = 162, joined: bool = False):
+        """Adds a trapsink line to snmpd.conf (read by snmpd and the agent at
+        start): "trapsink HOST COMMUNITY PORT", or with `joined` the form
+        snmpd documents today, "trapsink HOST:PORT COMMUNITY"."""
         with open(self.snmpd_conf, "a") as f:
-            f.write("trapsink %s %s %d\n" % (host, community, port))
+            if joined:
+                f.write("trapsink %s:%d %s\n" % (host, port, community))
+            else:
+                f.write("trapsink %s %s %d\n" % (host, community, port))
 
     def add_trap2sink(self, host: str, community: str = "public", port: int = 162):
         """Adds a trap2sink line to snmpd.conf: snmpd then forwards every

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <strings.h>
 #include <unistd.h>
 
 std::string snmpdConfPath = "/etc/snmp/snmpd.conf";
@@ -97,6 +98,23 @@ void closeDirectSessions()
 
 } // namespace
 
+SinkAddress splitSinkAddress(const std::string &word)
+{
+    SinkAddress a{0, 0, std::string()};
+    static const char transport[] = "udp:";
+    const size_t transportLength = sizeof transport - 1;
+    if (word.size() >= transportLength && strncasecmp(word.c_str(), transport, transportLength) == 0)
+        a.hostStart = transportLength;
+    const size_t colon = word.find(':', a.hostStart);
+    if (colon != std::string::npos && word.find(':', colon + 1) == std::string::npos) {
+        a.hostLength = colon - a.hostStart;
+        a.port = word.substr(colon + 1);
+    } else {
+        a.hostLength = word.size() - a.hostStart;
+    }
+    return a;
+}
+
 std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf)
 {
     std::vector<TrapSinkLine> found;
@@ -105,14 +123,18 @@ std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf)
     int number = 0;
     while (std::getline(in, line)) {
         number++;
-        std::string head = line.substr(0, 99);
+        std::string head = line.substr(0, TRAPSINK_LINE_EXAMINED);
         if (head.find("trapsink") == std::string::npos)
             continue;
         std::istringstream words(head);
-        std::string keyword;
+        std::string keyword, address;
         TrapSinkLine t;
         t.lineNumber = number;
-        words >> keyword >> t.host >> t.community >> t.port;
+        words >> keyword >> address >> t.community >> t.port;
+        const SinkAddress a = splitSinkAddress(address);
+        t.host = address.substr(a.hostStart, a.hostLength);
+        if (!a.port.empty())
+            t.port = a.port;
         found.push_back(t);
     }
     return found;

@@ -11,15 +11,20 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // Where the master agent's configuration lives; the unit tests point it elsewhere.
 extern std::string snmpdConfPath;
 
+// The part of an snmpd.conf line the destination parser examines, in
+// characters; any word it takes from a line fits in this many.
+constexpr size_t TRAPSINK_LINE_EXAMINED = 99;
+
 struct trapInfo {
     char trapIp[20];              // destination host, NUL-terminated (cut to 19)
-    char trapPort[10];            // UDP port, decimal text
+    char trapPort[10];            // UDP port, decimal text; empty: the default, 162
     char trapAuthentication[10];  // always "enable"
     char trapCommunity[10];       // community (cut to 9)
     char trapVersion[10];         // always "v1"
@@ -33,14 +38,26 @@ extern list_head Global_trapList;
 extern int Global_trapNumber;   // number of destinations
 extern int trapBaseAddr;        // 1-based line of the first "trapsink" line, 0 without one
 
+// Where the host lies in the address word of a destination line. snmpd takes
+// HOST or HOST:PORT, either one after the transport "udp:" (any case); a word
+// with more colons is an IPv6 address and all host.
+struct SinkAddress {
+    size_t hostStart, hostLength;   // within the word
+    std::string port;               // the word's port; empty when it names none
+};
+SinkAddress splitSinkAddress(const std::string &word);
+
 // One destination line as the parser finds it.
 struct TrapSinkLine {
     int lineNumber;               // 1-based line of snmpd.conf
     std::string host, community, port;
 };
 // Every line holding "trapsink" (a commented one too), in file order, with
-// its first word skipped and the next three taken as host, community, port.
-// Only the first 99 characters of a line are examined.
+// its first word skipped and the next ones taken as address, community and
+// port: "trapsink HOST:PORT COMMUNITY" as snmpd writes it today, or the older
+// "trapsink HOST COMMUNITY PORT" (a port in the address wins over the third
+// word). Only the first TRAPSINK_LINE_EXAMINED characters of a line are
+// examined.
 std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf);
 
 // Builds the destination list from snmpd.conf; a missing file gives an empty

@@ -19,15 +19,17 @@ def trapsink_lines(board):
 
 @pytest.fixture
 def two_sinks(board):
-    """The board's own receiver (line 1) and a second one on 127.0.0.2."""
-    board.add_trapsink("127.0.0.2", "second", 1162)
+    """The board's own receiver (line 1, "HOST COMMUNITY PORT") and a second
+    one on 127.0.0.2 (line 2, "HOST:PORT COMMUNITY")."""
+    board.add_trapsink("127.0.0.2", "second", 1162, joined=True)
     board.start_agent()
     return board
 
 
 def test_rows_and_count_come_from_the_trapsink_lines(two_sinks):
     # Faults: a destination missed or duplicated, fields swapped or cut, rows
-    # walked in list order (newest first) instead of index order.
+    # walked in list order (newest first) instead of index order, an address
+    # with its port served as one host.
     assert two_sinks.get_value(COUNT) == 2
     walked = two_sinks.snmpwalk(TABLE)
     assert [vb.oid for vb in walked][:2] == [column(1, 1).lstrip("."), column(1, 2).lstrip(".")]
@@ -42,12 +44,13 @@ def test_rows_and_count_come_from_the_trapsink_lines(two_sinks):
 
 
 def test_an_address_change_edits_only_that_receivers_line(two_sinks):
-    # Faults: the wrong line edited, other lines or the file's layout touched,
-    # the row not showing the new address, the count changing.
+    # Faults: the wrong line edited, other lines or the file's layout touched
+    # (the port of a HOST:PORT address dropped), the row not showing the new
+    # address, the count changing.
     before = two_sinks.snmpd_conf.read_text()
     two_sinks.snmpset((column(2, 2), "s", "127.0.0.9"))
     after = two_sinks.snmpd_conf.read_text()
-    assert after == before.replace("trapsink 127.0.0.2 second 1162", "trapsink 127.0.0.9 second 1162")
+    assert after == before.replace("trapsink 127.0.0.2:1162 second", "trapsink 127.0.0.9:1162 second")
     assert two_sinks.get_value(column(2, 2)) == b"127.0.0.9"
     assert two_sinks.get_value(column(2, 1)) == b"127.0.0.1"
     assert two_sinks.get_value(COUNT) == 2
@@ -95,7 +98,7 @@ def test_a_request_whose_second_varbind_fails_changes_neither_line(two_sinks):
 
 def test_two_addresses_change_in_one_request(two_sinks):
     two_sinks.snmpset((column(2, 1), "s", "127.0.0.11"), (column(2, 2), "s", "127.0.0.12"))
-    assert trapsink_lines(two_sinks) == ["trapsink 127.0.0.11 public 162", "trapsink 127.0.0.12 second 1162"]
+    assert trapsink_lines(two_sinks) == ["trapsink 127.0.0.11 public 162", "trapsink 127.0.0.12:1162 second"]
     assert [vb.value for vb in two_sinks.snmpget(column(2, 1), column(2, 2))] == [b"127.0.0.11", b"127.0.0.12"]
 
 
@@ -106,7 +109,7 @@ def test_a_failure_after_the_first_change_puts_the_first_back(two_sinks):
     # the first row twice (undoFailed: the undo moved the address from the
     # first new value while the file held the second).
     conf = two_sinks.snmpd_conf
-    conf.write_text(conf.read_text().replace("127.0.0.2 second", "127.0.0.77 second"))
+    conf.write_text(conf.read_text().replace("127.0.0.2:1162 second", "127.0.0.77:1162 second"))
     before = conf.read_text()
     for first in ([(column(2, 1), "s", "127.0.0.5")],
                   [(column(2, 1), "s", "127.0.0.5"), (column(2, 1), "s", "127.0.0.6")]):

@@ -64,6 +64,22 @@ TEST(TrapSinkLines, EveryLineNamingTrapsinkInFileOrder)
     EXPECT_EQ(lines[2].port, "");
 }
 
+TEST(TrapSinkLines, AnAddressWordWithAPortIsSplitIntoHostAndPort)
+{
+    // Faults: "HOST:PORT" served as one host (the agent's own traps then go
+    // nowhere), the transport kept in the host, an IPv6 address cut at a
+    // colon, the separate port of the older form lost.
+    std::vector<TrapSinkLine> lines = parseTrapSinkLines("trapsink 10.0.0.1:1162 public\n"
+                                                         "trapsink UDP:10.0.0.2:2162 public 162\n"
+                                                         "trapsink udp:nms.example\n"
+                                                         "trapsink 2001:db8::1 public 3162\n");
+    std::vector<std::string> found;
+    for (const TrapSinkLine &l : lines)
+        found.push_back(l.host + " " + l.community + " " + l.port);
+    EXPECT_EQ(found, (std::vector<std::string>{"10.0.0.1 public 1162", "10.0.0.2 public 2162", "nms.example  ",
+                                               "2001:db8::1 public 3162"}));
+}
+
 TEST(TrapSinkLines, OnlyTheFirst99CharactersOfALineAreExamined)
 {
     std::string conf = std::string(99, '#') + " trapsink 10.0.0.9 public 162\n";

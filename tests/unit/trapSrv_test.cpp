@@ -60,6 +60,16 @@ TEST(TrapSinkEdit, LinesAreFoundByCountingTrapsinkLinesNotByArithmetic)
     EXPECT_EQ(editTrapSinkHost(conf, 4, "10.0.0.3", "10.0.0.4"), "");   // no such destination
 }
 
+TEST(TrapSinkEdit, AnAddressWithTransportOrPortKeepsThemAndChangesOnlyTheHost)
+{
+    // Faults: the whole "HOST:PORT" word compared with the served host (no
+    // such line: commitFailed) or replaced by it (the port lost).
+    EXPECT_EQ(editTrapSinkHost("trapsink udp:10.0.0.1:1162 public\n", 1, "10.0.0.1", "192.0.2.7"),
+              "trapsink udp:192.0.2.7:1162 public\n");
+    EXPECT_EQ(editTrapSinkHost("trapsink udp:10.0.0.1 public\n", 1, "10.0.0.1", "192.0.2.7"),
+              "trapsink udp:192.0.2.7 public\n");
+}
+
 TEST(TrapSinkEdit, ALinkedSnmpdConfStaysALinkAndItsTargetTakesTheEdit)
 {
     // Fault: the link replaced by a plain file, so the edit is lost at the
