@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
@@ -71,7 +72,7 @@ void openDirectSession(const trapInfo *dest)
     si->session.peername = peer;
     si->session.version = SNMP_VERSION_1;
     si->session.community = reinterpret_cast<u_char *>(const_cast<char *>(dest->trapCommunity));
-    si->session.community_len = strlen(dest->trapCommunity);
+    si->session.community_len = strnlen(dest->trapCommunity, sizeof dest->trapCommunity);
     si->ss = snmp_open(&si->session);
     si->session.peername = nullptr;
     si->session.community = nullptr;

@@ -26,7 +26,9 @@ struct trapInfo {
     char trapIp[20];              // destination host, NUL-terminated (cut to 19)
     char trapPort[10];            // UDP port, decimal text; empty: the default, 162
     char trapAuthentication[10];  // always "enable"
-    char trapCommunity[10];       // community (cut to 9)
+    // Community exactly as the line gives it: the agent's own traps must carry
+    // what the receiver expects (only the served column is cut to 9).
+    char trapCommunity[TRAPSINK_LINE_EXAMINED + 1];
     char trapVersion[10];         // always "v1"
     long trapIndex;               // 1-based position among the destination lines
     long fixedIP;                 // 1 as read from the file; 0 once changed over SNMP

@@ -7,6 +7,10 @@ from simboard import DEFAULT_MEMINFO, ENTERPRISE, SnmpError
 
 COUNT = ENTERPRISE + ".100.2.1.1.0"
 TABLE = ENTERPRISE + ".100.2.1.2"
+NOTIFICATIONS = ENTERPRISE + ".200.10"
+# Memory notifications from 50 % used on: 101 entering the band, 102 leaving it.
+MEMORY_ALARM_AT_50 = {("memory", "memoryTh1"): "50", ("memory", "memoryTh2"): "-1",
+                      ("memory", "memoryTh3"): "-1", ("memory", "memoryTh4"): "-1"}
 
 
 def column(col, row):
@@ -15,6 +19,12 @@ def column(col, row):
 
 def trapsink_lines(board):
     return [l for l in board.snmpd_conf.read_text().splitlines() if "trapsink" in l]
+
+
+def use_memory(board, percent):
+    total = DEFAULT_MEMINFO["total"]
+    others = DEFAULT_MEMINFO["buffers"] + DEFAULT_MEMINFO["cached"] + DEFAULT_MEMINFO["slab"]
+    board.set_meminfo(free=total - total * percent // 100 - others)
 
 
 @pytest.fixture
@@ -123,18 +133,20 @@ def test_a_failure_after_the_first_change_puts_the_first_back(two_sinks):
 def test_notifications_follow_a_changed_address_as_snmpv1_from_the_agent(board):
     # Faults: the agent not sending to a receiver changed over SNMP (the
     # master still has the old address), sending in the wrong version, with
-    # the wrong enterprise or community, or no longer reaching the master.
+    # the wrong enterprise or with the community cut to the served column
+    # (a receiver expecting the whole one refuses the trap), or no longer
+    # reaching the master.
+    community = "a-community-longer-than-nine"
     board.start_trapd("moved", "127.0.0.2:162")
-    board.set_config_details({("memory", "memoryTh1"): "50", ("memory", "memoryTh2"): "-1",
-                              ("memory", "memoryTh3"): "-1", ("memory", "memoryTh4"): "-1"})
+    board.add_trapsink("127.0.0.3", community)   # row 2, read by the agent only
+    board.set_config_details(MEMORY_ALARM_AT_50)
     board.start_agent()
-    board.snmpset((column(2, 1), "s", "127.0.0.2"))
-    total = DEFAULT_MEMINFO["total"]
-    others = DEFAULT_MEMINFO["buffers"] + DEFAULT_MEMINFO["cached"] + DEFAULT_MEMINFO["slab"]
-    board.set_meminfo(free=total - total * 70 // 100 - others)
-    notifications = ENTERPRISE + ".200.10"
-    direct = board.wait_trap(lambda t: t.number == 101, name="moved", enterprise=notifications, timeout=5)
-    assert (direct.version, direct.generic, direct.enterprise) == ("v1", 6, notifications)
+    assert board.get_value(column(5, 2)) == community[:9].encode()
+    board.snmpset((column(2, 2), "s", "127.0.0.2"))
+    use_memory(board, 70)
+    direct = board.wait_trap(lambda t: t.number == 101, name="moved", enterprise=NOTIFICATIONS, timeout=5)
+    assert (direct.version, direct.generic, direct.enterprise) == ("v1", 6, NOTIFICATIONS)
+    assert direct.community == community
     assert direct.varbinds[0].value == 70
     # The master, which still has the old address, keeps forwarding too.
-    board.wait_trap(lambda t: t.number == 101, enterprise=notifications, timeout=5)
+    board.wait_trap(lambda t: t.number == 101, enterprise=NOTIFICATIONS, timeout=5)

@@ -104,8 +104,10 @@ TEST(TrapDestinations, BuiltWithIndexesBaseLineAndBoundedFields)
     EXPECT_EQ(d[1]->trapIndex, 2);
     // Over-long texts are cut to their fields, never written past them.
     EXPECT_STREQ(d[1]->trapIp, "2001:db8:1234:5678:");
-    EXPECT_STREQ(d[1]->trapCommunity, "averyvery");
     EXPECT_STREQ(d[1]->trapPort, "65535");
+    // But the agent's own traps carry the whole community, or the receiver
+    // refuses them; only the served column cuts it.
+    EXPECT_STREQ(d[1]->trapCommunity, "averyveryverylongcommunity");
 }
 
 TEST(TrapDestinations, NoFileOrNoLineGivesAnEmptyList)
