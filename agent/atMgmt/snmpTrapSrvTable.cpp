@@ -38,14 +38,15 @@ trapInfo *destinationOf(long index)
 }
 
 // The row's address, its destination's and the destination's line in
-// snmpd.conf all take `to`; sem_trap_id is held by the caller.
-bool moveDestination(trapTable_entry *row, const std::string &from, const std::string &to, long fixedIP)
+// snmpd.conf all take `to`; sem_trap_id is held by the caller. Whether the
+// agent then sends to the destination itself follows from the address the
+// master serves (sendsDirectly).
+bool moveDestination(trapTable_entry *row, const std::string &from, const std::string &to)
 {
     trapInfo *dest = destinationOf(row->trapIndex);
     if (!dest || !changeTrapSinkHost(row->trapIndex, from, to))
         return false;
     setFieldText(dest->trapIp, to);
-    dest->fixedIP = fixedIP;
     setFieldText(row->trapIp, to);
     row->trapIp_len = to.size();
     return true;
@@ -197,9 +198,7 @@ int snmpTrapSrvTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration
             std::string to(reinterpret_cast<const char *>(vb->val.string), vb->val_len);
             SemHold hold(sem_trap_id);
             std::string from(fieldText(row->trapIp));
-            trapInfo *dest = destinationOf(row->trapIndex);
-            long fixedIP = dest ? dest->fixedIP : 1;
-            if (!moveDestination(row, from, to, 0)) {
+            if (!moveDestination(row, from, to)) {
                 netsnmp_set_request_error(reqinfo, request, SNMP_ERR_COMMITFAILED);
                 return SNMP_ERR_NOERROR;
             }
@@ -210,9 +209,9 @@ int snmpTrapSrvTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration
                 break;
             setFieldText(row->old_trapIp, from);
             row->old_trapIp_len = from.size();
-            setJournal::remember(row->trapIp, [row, from, fixedIP] {
+            setJournal::remember(row->trapIp, [row, from] {
                 SemHold undoHold(sem_trap_id);
-                bool ok = moveDestination(row, std::string(fieldText(row->trapIp)), from, fixedIP);
+                bool ok = moveDestination(row, std::string(fieldText(row->trapIp)), from);
                 memset(row->old_trapIp, 0, sizeof row->old_trapIp);
                 return ok ? SNMP_ERR_NOERROR : SNMP_ERR_UNDOFAILED;
             });

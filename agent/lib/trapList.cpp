@@ -6,6 +6,8 @@
 #include "mibFrame.h"
 #include "semaphore.h"
 
+#include <net-snmp/agent/agent_callbacks.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -54,7 +56,7 @@ void notificationsReady(int fd, void *)
     deliverQueuedNotifications(deliverNotification);
 }
 
-// Opens an SNMPv1 trap session to a destination changed over SNMP.
+// Opens an SNMPv1 trap session to a destination the agent sends to itself.
 void openDirectSession(const trapInfo *dest)
 {
     auto *si = static_cast<sessionInfo *>(calloc(1, sizeof(sessionInfo)));
@@ -83,6 +85,17 @@ void openDirectSession(const trapInfo *dest)
     }
     add_trap_session(si->ss, SNMP_MSG_TRAP, 0, SNMP_VERSION_1);
     list_add_tail(&si->list, &Global_sessionList);
+}
+
+// Called by the agent library each time the AgentX session to the master
+// opens: at start-up and when the agent reconnects. A reconnection follows a
+// master restart, and a restarted master has read snmpd.conf as it is now.
+// (A master that re-reads its files on SIGHUP keeps the session: the agent
+// cannot tell, and goes on sending its own copy until the next reconnection.)
+int masterConnected(int, int, void *, void *)
+{
+    masterReadConfiguration();
+    return SNMP_ERR_NOERROR;
 }
 
 void closeDirectSessions()
@@ -141,6 +154,21 @@ std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf)
     return found;
 }
 
+bool sendsDirectly(const trapInfo &dest)
+{
+    return fieldText(dest.trapIp) != fieldText(dest.masterIp);
+}
+
+void masterReadConfiguration()
+{
+    SemHold hold(sem_trap_id);
+    list_for_each(pos, &Global_trapList)
+    {
+        trapInfo *dest = list_entry(pos, trapInfo, list);
+        setFieldText(dest->masterIp, fieldText(dest->trapIp));
+    }
+}
+
 int init_trap_list()
 {
     // Built once at start-up; a second build (the unit tests) replaces the first.
@@ -169,9 +197,12 @@ int init_trap_list()
         }
         if (trapBaseAddr == 0)
             trapBaseAddr = line.lineNumber;
-        dest->fixedIP = 1;
         dest->trapIndex = ++Global_trapNumber;
         setFieldText(dest->trapIp, line.host);
+        // Taken to be what the master read too. An address the agent changed
+        // before it was itself restarted, the master running on, is not known
+        // as such: the agent then leaves that receiver to the master.
+        setFieldText(dest->masterIp, line.host);
         setFieldText(dest->trapCommunity, line.community);
         setFieldText(dest->trapPort, line.port);
         setFieldText(dest->trapVersion, "v1");
@@ -254,6 +285,9 @@ void init_notification_queue()
     wakeRead = fds[0];
     wakeWrite = fds[1];
     register_readfd(wakeRead, notificationsReady, nullptr);
+    // subagent_open_master_session() calls this hook once the session is
+    // open, before the agent's objects are registered again.
+    snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, masterConnected, nullptr);
 }
 
 void deliverNotification(netsnmp_variable_list *vars)
@@ -262,7 +296,7 @@ void deliverNotification(netsnmp_variable_list *vars)
     list_for_each(pos, &Global_trapList)
     {
         trapInfo *dest = list_entry(pos, trapInfo, list);
-        if (dest->fixedIP == 0)
+        if (sendsDirectly(*dest))
             openDirectSession(dest);
     }
     send_v2trap(vars);

@@ -24,6 +24,8 @@ constexpr size_t TRAPSINK_LINE_EXAMINED = 99;
 
 struct trapInfo {
     char trapIp[20];              // destination host, NUL-terminated (cut to 19)
+    char masterIp[20];            // the host the master agent sends to: trapIp as
+                                  // snmpd.conf had it when the master last read it
     char trapPort[10];            // UDP port, decimal text; empty: the default, 162
     char trapAuthentication[10];  // always "enable"
     // Community exactly as the line gives it: the agent's own traps must carry
@@ -31,7 +33,6 @@ struct trapInfo {
     char trapCommunity[TRAPSINK_LINE_EXAMINED + 1];
     char trapVersion[10];         // always "v1"
     long trapIndex;               // 1-based position among the destination lines
-    long fixedIP;                 // 1 as read from the file; 0 once changed over SNMP
     list_head list;
 };
 
@@ -61,6 +62,15 @@ struct TrapSinkLine {
 // word). Only the first TRAPSINK_LINE_EXAMINED characters of a line are
 // examined.
 std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf);
+
+// Whether the agent sends its own SNMPv1 trap to a destination: only while
+// its address differs from the one the master agent serves, which already
+// gets every notification from the master.
+bool sendsDirectly(const trapInfo &dest);
+
+// Main thread: the master agent has read snmpd.conf again, so it now serves
+// every destination at the address the file holds.
+void masterReadConfiguration();
 
 // Builds the destination list from snmpd.conf; a missing file gives an empty
 // list. Always 0.
@@ -103,11 +113,13 @@ void queueNotification(VarbindList &vars);
 // oldest first.
 void deliverQueuedNotifications(void (*deliver)(netsnmp_variable_list *));
 
-// Main thread: sets up the queue's wake-up pipe in the library's select loop.
-// Called once at start-up, before the polling threads start.
+// Main thread: sets up the queue's wake-up pipe in the library's select loop
+// and the hook that learns when the master agent has read snmpd.conf again.
+// Called once at start-up, before init_snmp and the polling threads.
 void init_notification_queue();
 
 // Main thread: sends one notification by the common procedure: a direct
-// SNMPv1 session to every destination whose address was changed over SNMP,
-// send_v2trap (which also hands it to the master agent), sessions closed.
+// SNMPv1 session to every destination the agent sends to itself
+// (sendsDirectly), send_v2trap (which also hands it to the master agent),
+// sessions closed.
 void deliverNotification(netsnmp_variable_list *vars);

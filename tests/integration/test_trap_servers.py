@@ -1,6 +1,8 @@
 """The trap server table (1.3.6.1.4.1.42424.100.2.1): the trapsink lines of
 the master's snmpd.conf over SNMP, and the change of a receiver's address."""
 
+import time
+
 import pytest
 
 from simboard import DEFAULT_MEMINFO, ENTERPRISE, SnmpError
@@ -25,6 +27,14 @@ def use_memory(board, percent):
     total = DEFAULT_MEMINFO["total"]
     others = DEFAULT_MEMINFO["buffers"] + DEFAULT_MEMINFO["cached"] + DEFAULT_MEMINFO["slab"]
     board.set_meminfo(free=total - total * percent // 100 - others)
+
+
+def copies(board, receiver, number):
+    """How many copies of notification `number` the receiver got, counted
+    half a second after the first arrived (all copies leave together)."""
+    board.wait_trap(lambda t: t.number == number, name=receiver, enterprise=NOTIFICATIONS, timeout=5)
+    time.sleep(0.5)
+    return sum(t.number == number for t in board.traps(receiver, enterprise=NOTIFICATIONS))
 
 
 @pytest.fixture
@@ -150,3 +160,24 @@ def test_notifications_follow_a_changed_address_as_snmpv1_from_the_agent(board):
     assert direct.varbinds[0].value == 70
     # The master, which still has the old address, keeps forwarding too.
     board.wait_trap(lambda t: t.number == 101, enterprise=NOTIFICATIONS, timeout=5)
+
+
+def test_each_receiver_gets_each_notification_once(board):
+    # Faults: the agent sending its own copy to an address the master
+    # serves, so that the receiver gets two: after the address is set back
+    # to the one the master still uses, or after the master has read the
+    # changed snmpd.conf at its restart.
+    board.start_trapd("moved", "127.0.0.2:162")
+    board.set_config_details(MEMORY_ALARM_AT_50)
+    board.start_agent()
+    board.snmpset((column(2, 1), "s", "127.0.0.2"))
+    board.snmpset((column(2, 1), "s", "127.0.0.1"))
+    use_memory(board, 70)
+    assert copies(board, "main", 101) == 1
+    assert board.traps("moved") == []
+
+    board.snmpset((column(2, 1), "s", "127.0.0.2"))
+    board.restart_snmpd()
+    board.wait_agent()
+    use_memory(board, 35)
+    assert copies(board, "moved", 102) == 1
