@@ -712,6 +712,7 @@ class Trap(NamedTuple):
     number: int           # v1 trap number within the enterprise
     enterprise: str       # v1 enterprise; for v2 the snmpTrapOID value
     varbinds: List[snmpclient.VarBind]
+    community: str        # the community the sender used
 
     def value(self, oid: str):
         for vb in self.varbinds:
@@ -722,16 +723,16 @@ class Trap(NamedTuple):
 
 def parse_trap_line(line: str) -> Optional[Trap]:
     fields = line.rstrip("\n").split("\t")
-    if len(fields) < 5 or fields[0] != "VLMTRAP":
+    if len(fields) < 6 or fields[0] != "VLMTRAP":
         return None
     version = fields[1]
-    varbinds = [parse_varbind(f) for f in fields[5:] if " = " in f]
+    varbinds = [parse_varbind(f) for f in fields[6:] if " = " in f]
     enterprise = fields[4].lstrip(".")
     if version == "v2":
         for vb in varbinds:
             if vb.oid == SNMP_TRAP_OID:
                 enterprise = str(vb.value)
-    return Trap(version, int(fields[2] or 0), int(fields[3].lstrip(".") or 0), enterprise, varbinds)
+    return Trap(version, int(fields[2] or 0), int(fields[3].lstrip(".") or 0), enterprise, varbinds, fields[5])
 
 
 # ---------------------------------------------------------------------------
@@ -1245,13 +1246,18 @@ class Board:
             "[snmp] hexOutputLength 0\n"
             "[snmptrapd]\n"
             "disableAuthorization yes\n"
-            "format1 VLMTRAP\\tv1\\t%w\\t%q\\t%N\\t%v\\n\n"
-            "format2 VLMTRAP\\tv2\\t%w\\t%q\\t%N\\t%v\\n\n")
+            "format1 VLMTRAP\\tv1\\t%w\\t%q\\t%N\\t%u\\t%v\\n\n"
+            "format2 VLMTRAP\\tv2\\t%w\\t%q\\t%N\\t%u\\t%v\\n\n")
 
-    def add_trapsink(self, host: str, community: str = "public", port: int = 162):
-        """Adds a trapsink line to snmpd.conf (read by snmpd and the agent at start)."""
+    def add_trapsink(self, host: str, community: str = "public", port: int = 162, joined: bool = False):
+        """Adds a trapsink line to snmpd.conf (read by snmpd and the agent at
+        start): "trapsink HOST COMMUNITY PORT", or with `joined` the form
+        snmpd documents today, "trapsink HOST:PORT COMMUNITY"."""
         with open(self.snmpd_conf, "a") as f:
-            f.write("trapsink %s %s %d\n" % (host, community, port))
+            if joined:
+                f.write("trapsink %s:%d %s\n" % (host, port, community))
+            else:
+                f.write("trapsink %s %s %d\n" % (host, community, port))
 
     def add_trap2sink(self, host: str, community: str = "public", port: int = 162):
         """Adds a trap2sink line to snmpd.conf: snmpd then forwards every

@@ -38,14 +38,15 @@ trapInfo *destinationOf(long index)
 }
 
 // The row's address, its destination's and the destination's line in
-// snmpd.conf all take `to`; sem_trap_id is held by the caller.
-bool moveDestination(trapTable_entry *row, const std::string &from, const std::string &to, long fixedIP)
+// snmpd.conf all take `to`; sem_trap_id is held by the caller. Whether the
+// agent then sends to the destination itself follows from the address the
+// master serves (sendsDirectly).
+bool moveDestination(trapTable_entry *row, const std::string &from, const std::string &to)
 {
     trapInfo *dest = destinationOf(row->trapIndex);
     if (!dest || !changeTrapSinkHost(row->trapIndex, from, to))
         return false;
     setFieldText(dest->trapIp, to);
-    dest->fixedIP = fixedIP;
     setFieldText(row->trapIp, to);
     row->trapIp_len = to.size();
     return true;
@@ -58,9 +59,10 @@ void reserve(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *request,
         netsnmp_set_request_error(reqinfo, request, SNMP_ERR_NOTWRITABLE);
         return;
     }
-    // Type and length before the row, as SNMP orders the checks.
+    // Type and length before the row, as SNMP orders the checks; the field
+    // keeps its terminator, so it holds 19 octets (the column's SIZE).
     netsnmp_variable_list *vb = request->requestvb;
-    int rc = netsnmp_check_vb_type_and_max_size(vb, ASN_OCTET_STR, sizeof row->trapIp);
+    int rc = netsnmp_check_vb_type_and_max_size(vb, ASN_OCTET_STR, sizeof row->trapIp - 1);
     if (rc == SNMP_ERR_NOERROR && !row)
         rc = SNMP_ERR_NOCREATION;
     if (rc == SNMP_ERR_NOERROR) {
@@ -196,17 +198,20 @@ int snmpTrapSrvTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration
             std::string to(reinterpret_cast<const char *>(vb->val.string), vb->val_len);
             SemHold hold(sem_trap_id);
             std::string from(fieldText(row->trapIp));
-            trapInfo *dest = destinationOf(row->trapIndex);
-            long fixedIP = dest ? dest->fixedIP : 1;
-            if (!moveDestination(row, from, to, 0)) {
+            if (!moveDestination(row, from, to)) {
                 netsnmp_set_request_error(reqinfo, request, SNMP_ERR_COMMITFAILED);
                 return SNMP_ERR_NOERROR;
             }
+            // The first record of a row in a request wins, and a later varbind
+            // of the same row moves it on: the undo starts from the address the
+            // row has when it runs, which is what the file holds then.
+            if (setJournal::pending(row->trapIp))
+                break;
             setFieldText(row->old_trapIp, from);
             row->old_trapIp_len = from.size();
-            setJournal::remember(row->trapIp, [row, from, to, fixedIP] {
+            setJournal::remember(row->trapIp, [row, from] {
                 SemHold undoHold(sem_trap_id);
-                bool ok = moveDestination(row, to, from, fixedIP);
+                bool ok = moveDestination(row, std::string(fieldText(row->trapIp)), from);
                 memset(row->old_trapIp, 0, sizeof row->old_trapIp);
                 return ok ? SNMP_ERR_NOERROR : SNMP_ERR_UNDOFAILED;
             });

@@ -41,10 +41,10 @@ std::string editTrapSinkHost(const std::string &conf, long index, const std::str
         size_t end = conf.find('\n', start);
         if (end == std::string::npos)
             end = conf.size();
-        // The same 99 characters the destinations were read from.
-        std::string head = conf.substr(start, std::min<size_t>(end - start, 99));
+        // The same characters the destinations were read from.
+        std::string head = conf.substr(start, std::min(end - start, TRAPSINK_LINE_EXAMINED));
         if (head.find("trapsink") != std::string::npos && ++seen == index) {
-            // Skip the keyword and the blanks after it: the host word follows.
+            // Skip the keyword and the blanks after it: the address word follows.
             // Blanks are those that separate the reader's words (isspace).
             const char *const blanks = " \t\r\v\f";
             size_t pos = head.find_first_not_of(blanks);
@@ -52,12 +52,14 @@ std::string editTrapSinkHost(const std::string &conf, long index, const std::str
             pos = pos == std::string::npos ? pos : head.find_first_not_of(blanks, pos);
             if (pos == std::string::npos)
                 return std::string();
-            size_t hostEnd = head.find_first_of(blanks, pos);
-            std::string host = head.substr(pos, hostEnd == std::string::npos ? std::string::npos : hostEnd - pos);
-            if (host != oldIp)
+            size_t wordEnd = head.find_first_of(blanks, pos);
+            std::string word = head.substr(pos, wordEnd == std::string::npos ? std::string::npos : wordEnd - pos);
+            // Only the host part changes: a transport and a port stay.
+            const SinkAddress a = splitSinkAddress(word);
+            if (word.compare(a.hostStart, a.hostLength, oldIp) != 0)
                 return std::string();
             std::string out = conf;
-            out.replace(start + pos, host.size(), newIp);
+            out.replace(start + pos + a.hostStart, a.hostLength, newIp);
             return out;
         }
         start = end + 1;

@@ -13,9 +13,10 @@ int judgeIpv4Address(const char *text);
 
 // The text of snmpd.conf with the address of the destination with this index
 // changed from oldIp to newIp. The destination's line is found the way the
-// destinations were read: the index-th line holding "trapsink". Only its host
-// word changes, and only when it is oldIp exactly; anything else is left as
-// it was. Empty when that line is not there or names another host.
+// destinations were read: the index-th line holding "trapsink". Only the host
+// part of its address word changes (a transport or port in the word stays),
+// and only when it is oldIp exactly; anything else is left as it was. Empty
+// when that line is not there or names another host.
 std::string editTrapSinkHost(const std::string &conf, long index, const std::string &oldIp,
                              const std::string &newIp);
 

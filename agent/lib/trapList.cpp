@@ -7,14 +7,18 @@
 #include "mibFrame.h"
 #include "semaphore.h"
 
+#include <net-snmp/agent/agent_callbacks.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <strings.h>
 #include <unistd.h>
 
 std::string snmpdConfPath = "/etc/snmp/snmpd.conf";
@@ -53,7 +57,7 @@ void notificationsReady(int fd, void *)
     deliverQueuedNotifications(deliverNotification);
 }
 
-// Opens an SNMPv1 trap session to a destination changed over SNMP.
+// Opens an SNMPv1 trap session to a destination the agent sends to itself.
 void openDirectSession(const trapInfo *dest)
 {
     auto *si = static_cast<sessionInfo *>(calloc(1, sizeof(sessionInfo)));
@@ -71,7 +75,7 @@ void openDirectSession(const trapInfo *dest)
     si->session.peername = peer;
     si->session.version = SNMP_VERSION_1;
     si->session.community = reinterpret_cast<u_char *>(const_cast<char *>(dest->trapCommunity));
-    si->session.community_len = strlen(dest->trapCommunity);
+    si->session.community_len = strnlen(dest->trapCommunity, sizeof dest->trapCommunity);
     si->ss = snmp_open(&si->session);
     si->session.peername = nullptr;
     si->session.community = nullptr;
@@ -82,6 +86,17 @@ void openDirectSession(const trapInfo *dest)
     }
     add_trap_session(si->ss, SNMP_MSG_TRAP, 0, SNMP_VERSION_1);
     list_add_tail(&si->list, &Global_sessionList);
+}
+
+// Called by the agent library each time the AgentX session to the master
+// opens: at start-up and when the agent reconnects. A reconnection follows a
+// master restart, and a restarted master has read snmpd.conf as it is now.
+// (A master that re-reads its files on SIGHUP keeps the session: the agent
+// cannot tell, and goes on sending its own copy until the next reconnection.)
+int masterConnected(int, int, void *, void *)
+{
+    masterReadConfiguration();
+    return SNMP_ERR_NOERROR;
 }
 
 void closeDirectSessions()
@@ -98,6 +113,23 @@ void closeDirectSessions()
 
 } // namespace
 
+SinkAddress splitSinkAddress(const std::string &word)
+{
+    SinkAddress a{0, 0, std::string()};
+    static const char transport[] = "udp:";
+    const size_t transportLength = sizeof transport - 1;
+    if (word.size() >= transportLength && strncasecmp(word.c_str(), transport, transportLength) == 0)
+        a.hostStart = transportLength;
+    const size_t colon = word.find(':', a.hostStart);
+    if (colon != std::string::npos && word.find(':', colon + 1) == std::string::npos) {
+        a.hostLength = colon - a.hostStart;
+        a.port = word.substr(colon + 1);
+    } else {
+        a.hostLength = word.size() - a.hostStart;
+    }
+    return a;
+}
+
 std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf)
 {
     std::vector<TrapSinkLine> found;
@@ -106,17 +138,36 @@ std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf)
     int number = 0;
     while (std::getline(in, line)) {
         number++;
-        std::string head = line.substr(0, 99);
+        std::string head = line.substr(0, TRAPSINK_LINE_EXAMINED);
         if (head.find("trapsink") == std::string::npos)
             continue;
         std::istringstream words(head);
-        std::string keyword;
+        std::string keyword, address;
         TrapSinkLine t;
         t.lineNumber = number;
-        words >> keyword >> t.host >> t.community >> t.port;
+        words >> keyword >> address >> t.community >> t.port;
+        const SinkAddress a = splitSinkAddress(address);
+        t.host = address.substr(a.hostStart, a.hostLength);
+        if (!a.port.empty())
+            t.port = a.port;
         found.push_back(t);
     }
     return found;
+}
+
+bool sendsDirectly(const trapInfo &dest)
+{
+    return fieldText(dest.trapIp) != fieldText(dest.masterIp);
+}
+
+void masterReadConfiguration()
+{
+    SemHold hold(sem_trap_id);
+    list_for_each(pos, &Global_trapList)
+    {
+        trapInfo *dest = list_entry(pos, trapInfo, list);
+        setFieldText(dest->masterIp, fieldText(dest->trapIp));
+    }
 }
 
 int init_trap_list()
@@ -154,9 +205,12 @@ int init_trap_list()
         }
         if (trapBaseAddr == 0)
             trapBaseAddr = line.lineNumber;
-        dest->fixedIP = 1;
         dest->trapIndex = ++Global_trapNumber;
         setFieldText(dest->trapIp, line.host);
+        // Taken to be what the master read too. An address the agent changed
+        // before it was itself restarted, the master running on, is not known
+        // as such: the agent then leaves that receiver to the master.
+        setFieldText(dest->masterIp, line.host);
         setFieldText(dest->trapCommunity, line.community);
         setFieldText(dest->trapPort, line.port);
         setFieldText(dest->trapVersion, "v1");
@@ -239,6 +293,9 @@ void init_notification_queue()
     wakeRead = fds[0];
     wakeWrite = fds[1];
     register_readfd(wakeRead, notificationsReady, nullptr);
+    // subagent_open_master_session() calls this hook once the session is
+    // open, before the agent's objects are registered again.
+    snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, masterConnected, nullptr);
 }
 
 void deliverNotification(netsnmp_variable_list *vars)
@@ -247,7 +304,7 @@ void deliverNotification(netsnmp_variable_list *vars)
     list_for_each(pos, &Global_trapList)
     {
         trapInfo *dest = list_entry(pos, trapInfo, list);
-        if (dest->fixedIP == 0)
+        if (sendsDirectly(*dest))
             openDirectSession(dest);
     }
     send_v2trap(vars);

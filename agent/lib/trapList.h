@@ -11,20 +11,28 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 // Where the master agent's configuration lives; the unit tests point it elsewhere.
 extern std::string snmpdConfPath;
 
+// The part of an snmpd.conf line the destination parser examines, in
+// characters; any word it takes from a line fits in this many.
+constexpr size_t TRAPSINK_LINE_EXAMINED = 99;
+
 struct trapInfo {
     char trapIp[20];              // destination host, NUL-terminated (cut to 19)
-    char trapPort[10];            // UDP port, decimal text
+    char masterIp[20];            // the host the master agent sends to: trapIp as
+                                  // snmpd.conf had it when the master last read it
+    char trapPort[10];            // UDP port, decimal text; empty: the default, 162
     char trapAuthentication[10];  // always "enable"
-    char trapCommunity[10];       // community (cut to 9)
+    // Community exactly as the line gives it: the agent's own traps must carry
+    // what the receiver expects (only the served column is cut to 9).
+    char trapCommunity[TRAPSINK_LINE_EXAMINED + 1];
     char trapVersion[10];         // always "v1"
     long trapIndex;               // 1-based position among the destination lines
-    long fixedIP;                 // 1 as read from the file; 0 once changed over SNMP
     list_head list;
 };
 
@@ -33,15 +41,36 @@ extern list_head Global_trapList;
 extern int Global_trapNumber;   // number of destinations
 extern int trapBaseAddr;        // 1-based line of the first "trapsink" line, 0 without one
 
+// Where the host lies in the address word of a destination line. snmpd takes
+// HOST or HOST:PORT, either one after the transport "udp:" (any case); a word
+// with more colons is an IPv6 address and all host.
+struct SinkAddress {
+    size_t hostStart, hostLength;   // within the word
+    std::string port;               // the word's port; empty when it names none
+};
+SinkAddress splitSinkAddress(const std::string &word);
+
 // One destination line as the parser finds it.
 struct TrapSinkLine {
     int lineNumber;               // 1-based line of snmpd.conf
     std::string host, community, port;
 };
 // Every line holding "trapsink" (a commented one too), in file order, with
-// its first word skipped and the next three taken as host, community, port.
-// Only the first 99 characters of a line are examined.
+// its first word skipped and the next ones taken as address, community and
+// port: "trapsink HOST:PORT COMMUNITY" as snmpd writes it today, or the older
+// "trapsink HOST COMMUNITY PORT" (a port in the address wins over the third
+// word). Only the first TRAPSINK_LINE_EXAMINED characters of a line are
+// examined.
 std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf);
+
+// Whether the agent sends its own SNMPv1 trap to a destination: only while
+// its address differs from the one the master agent serves, which already
+// gets every notification from the master.
+bool sendsDirectly(const trapInfo &dest);
+
+// Main thread: the master agent has read snmpd.conf again, so it now serves
+// every destination at the address the file holds.
+void masterReadConfiguration();
 
 // Builds the destination list from snmpd.conf; a missing file gives an empty
 // list. Always 0.
@@ -84,11 +113,13 @@ void queueNotification(VarbindList &vars);
 // oldest first.
 void deliverQueuedNotifications(void (*deliver)(netsnmp_variable_list *));
 
-// Main thread: sets up the queue's wake-up pipe in the library's select loop.
-// Called once at start-up, before the polling threads start.
+// Main thread: sets up the queue's wake-up pipe in the library's select loop
+// and the hook that learns when the master agent has read snmpd.conf again.
+// Called once at start-up, before init_snmp and the polling threads.
 void init_notification_queue();
 
 // Main thread: sends one notification by the common procedure: a direct
-// SNMPv1 session to every destination whose address was changed over SNMP,
-// send_v2trap (which also hands it to the master agent), sessions closed.
+// SNMPv1 session to every destination the agent sends to itself
+// (sendsDirectly), send_v2trap (which also hands it to the master agent),
+// sessions closed.
 void deliverNotification(netsnmp_variable_list *vars);

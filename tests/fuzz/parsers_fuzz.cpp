@@ -68,7 +68,8 @@ void config(std::string_view text)
 }
 
 // snmpd.conf: every destination the reader lists can have its host changed
-// by the editor, and the edited file lists the new host in its place. Lines
+// by the editor, and the edited file lists the new host in its place with
+// the same community and port (a port in the address word stays). Lines
 // that reach the reader's 99th character, where a cut word or a shifted
 // keyword change what the line says, and hosts that hold the keyword
 // themselves are left out.
@@ -90,6 +91,7 @@ void trapSink(std::string_view text)
         require(!edited.empty());
         const std::vector<TrapSinkLine> after = parseTrapSinkLines(edited);
         require(after.size() == lines.size() && after[i].host == "192.0.2.1");
+        require(after[i].community == lines[i].community && after[i].port == lines[i].port);
     }
 }
 

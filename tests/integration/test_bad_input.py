@@ -87,10 +87,9 @@ def threshold(key: str, row: int, group: str, accepted: Tuple[bytes, ...], refus
 WRITABLE: Dict[str, Rule] = dict([
     ("vlmSysDeviceName", Rule("text", (), ("atSystem", "sysDeviceName"), limit=40)),
     ("vlmSysDescr", Rule("text", (), ("atSystem", "sysDescr"), limit=40)),
-    # The field is 20 octets wide; no dotted IPv4 address is that long.
-    ("trapIp", Rule("address", (1,), None, limit=20,
+    ("trapIp", Rule("address", (1,), None, limit=19,
                     accepted=(b"255.255.255.255", b"0.0.0.0", b"127.0.0.1"),
-                    refused=(b"", b"1" * 20, b"256.1.1.1", b"127.0.0.1 ", b"127.1", b"::1", b"localhost",
+                    refused=(b"", b"1" * 19, b"256.1.1.1", b"127.0.0.1 ", b"127.1", b"::1", b"localhost",
                              MARKUP.encode()))),
     # Decimal numbers only: every text after "96" read as a number between
     # Low and HighHigh with atof.
@@ -175,10 +174,8 @@ def writable(tmp_path_factory) -> List[Object]:
         assert (wire == "INTEGER") == (rule.kind == "integer"), name
         assert bool(rule.rows) == (leaf.indexes is not None), name
         if leaf.sizes:
-            # A write takes at most the MIB's size; the receiver's address
-            # field checks 20 octets (19 are served), so a 20-octet text is
-            # refused as no address (wrongValue) rather than by its length.
-            assert rule.limit == leaf.sizes[-1][1] + (rule.kind == "address"), (name, leaf.sizes, rule.limit)
+            # A write takes at most the MIB's size.
+            assert rule.limit == leaf.sizes[-1][1], (name, leaf.sizes, rule.limit)
         for value in rule.accepted if wire == "INTEGER" else ():
             assert not leaf.ranges or any(lo <= value <= hi for lo, hi in leaf.ranges), (name, value)
             assert not leaf.values or value in leaf.values, (name, value)

@@ -64,6 +64,22 @@ TEST(TrapSinkLines, EveryLineNamingTrapsinkInFileOrder)
     EXPECT_EQ(lines[2].port, "");
 }
 
+TEST(TrapSinkLines, AnAddressWordWithAPortIsSplitIntoHostAndPort)
+{
+    // Faults: "HOST:PORT" served as one host (the agent's own traps then go
+    // nowhere), the transport kept in the host, an IPv6 address cut at a
+    // colon, the separate port of the older form lost.
+    std::vector<TrapSinkLine> lines = parseTrapSinkLines("trapsink 10.0.0.1:1162 public\n"
+                                                         "trapsink UDP:10.0.0.2:2162 public 162\n"
+                                                         "trapsink udp:nms.example\n"
+                                                         "trapsink 2001:db8::1 public 3162\n");
+    std::vector<std::string> found;
+    for (const TrapSinkLine &l : lines)
+        found.push_back(l.host + " " + l.community + " " + l.port);
+    EXPECT_EQ(found, (std::vector<std::string>{"10.0.0.1 public 1162", "10.0.0.2 public 2162", "nms.example  ",
+                                               "2001:db8::1 public 3162"}));
+}
+
 TEST(TrapSinkLines, OnlyTheFirst99CharactersOfALineAreExamined)
 {
     std::string conf = std::string(99, '#') + " trapsink 10.0.0.9 public 162\n";
@@ -84,12 +100,14 @@ TEST(TrapDestinations, BuiltWithIndexesBaseLineAndBoundedFields)
     EXPECT_STREQ(d[0]->trapIp, "192.168.100.200");
     EXPECT_STREQ(d[0]->trapVersion, "v1");
     EXPECT_STREQ(d[0]->trapAuthentication, "enable");
-    EXPECT_EQ(d[0]->fixedIP, 1);
+    EXPECT_FALSE(sendsDirectly(*d[0]));   // the master serves what it read
     EXPECT_EQ(d[1]->trapIndex, 2);
     // Over-long texts are cut to their fields, never written past them.
     EXPECT_STREQ(d[1]->trapIp, "2001:db8:1234:5678:");
-    EXPECT_STREQ(d[1]->trapCommunity, "averyvery");
     EXPECT_STREQ(d[1]->trapPort, "65535");
+    // But the agent's own traps carry the whole community, or the receiver
+    // refuses them; only the served column cuts it.
+    EXPECT_STREQ(d[1]->trapCommunity, "averyveryverylongcommunity");
 }
 
 TEST(TrapDestinations, NoFileOrNoLineGivesAnEmptyList)

@@ -1,7 +1,12 @@
 // Address checks and the edit of a destination's trapsink line.
 #include "atMgmt/trapInfoProbe.h"
+#include "lib/trapList.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -53,6 +58,37 @@ TEST(TrapSinkEdit, LinesAreFoundByCountingTrapsinkLinesNotByArithmetic)
     EXPECT_EQ(line(out, 5), "trapsink\t10.0.0.33\tc 162");
     EXPECT_EQ(line(editTrapSinkHost(conf, 2, "10.0.0.2", "10.0.0.22"), 2), "#trapsink 10.0.0.22 b 162");
     EXPECT_EQ(editTrapSinkHost(conf, 4, "10.0.0.3", "10.0.0.4"), "");   // no such destination
+}
+
+TEST(TrapSinkEdit, AnAddressWithTransportOrPortKeepsThemAndChangesOnlyTheHost)
+{
+    // Faults: the whole "HOST:PORT" word compared with the served host (no
+    // such line: commitFailed) or replaced by it (the port lost).
+    EXPECT_EQ(editTrapSinkHost("trapsink udp:10.0.0.1:1162 public\n", 1, "10.0.0.1", "192.0.2.7"),
+              "trapsink udp:192.0.2.7:1162 public\n");
+    EXPECT_EQ(editTrapSinkHost("trapsink udp:10.0.0.1 public\n", 1, "10.0.0.1", "192.0.2.7"),
+              "trapsink udp:192.0.2.7 public\n");
+}
+
+TEST(TrapSinkEdit, ALinkedSnmpdConfStaysALinkAndItsTargetTakesTheEdit)
+{
+    // Fault: the link replaced by a plain file, so the edit is lost at the
+    // next boot while the persistent file keeps the old address.
+    namespace fs = std::filesystem;
+    char tmpl[] = "/tmp/vlmlinkXXXXXX";
+    const fs::path dir = mkdtemp(tmpl), link = dir / "snmpd.conf", target = dir / "persist" / "snmpd.conf";
+    fs::create_directory(dir / "persist");
+    std::ofstream(target) << "master agentx\ntrapsink 10.0.0.1 public 162\n";
+    fs::create_symlink("persist/snmpd.conf", link);
+    const std::string saved = snmpdConfPath;
+    snmpdConfPath = link;
+    EXPECT_TRUE(changeTrapSinkHost(1, "10.0.0.1", "192.0.2.7"));
+    snmpdConfPath = saved;
+    EXPECT_TRUE(fs::is_symlink(link));
+    std::stringstream text;
+    text << std::ifstream(target).rdbuf();
+    EXPECT_EQ(text.str(), "master agentx\ntrapsink 192.0.2.7 public 162\n");
+    fs::remove_all(dir);
 }
 
 TEST(Ipv4Check, OnlyDottedQuadsAreAddresses)
