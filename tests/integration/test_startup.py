@@ -126,6 +126,34 @@ def test_recorded_first_boot_time_is_served_unchanged(board):
     assert board.get_value(BOOT_TIME) != bytes.fromhex(stored)
 
 
+# -- one agent per board ---------------------------------------------------------
+
+
+def test_a_second_agent_leaves_the_running_one_alone(live_board):
+    # Faults: a second agent started by hand beside the service counting a
+    # boot, removing the first one's temporaries, setting the semaphores the
+    # first one's threads hold back to free, or serving beside it; stopping
+    # without a word of why.
+    board = live_board
+    count = board.config_detail("atSystem", "sysBootCount")
+    tmp = board.config_path.parent / (board.config_path.name + ".vlmtmp-Ab3dE9")
+    tmp.write_text("a write of the first agent in flight")
+    second = board.exec([str(board.agent_path)], timeout=10)
+    assert second.returncode == 1, second.stdout + second.stderr
+    assert "vlm_subagent is already running" in second.stderr
+    assert board.config_detail("atSystem", "sysBootCount") == count
+    assert tmp.exists()
+    assert board.agent.running() and board.agent_answers()
+
+
+def test_semaphore_sets_removed_under_the_agent_stop_it(live_board):
+    # Fault: a failed semaphore operation letting the caller into the data
+    # unguarded, so that the agent goes on with threads racing each other.
+    live_board.exec(["ipcrm", "--all=sem"], check=True)
+    assert live_board.agent.wait(5) == 1
+    assert "failed on semaphore set" in live_board.agent.stderr()
+
+
 # -- shutdown -------------------------------------------------------------------
 
 
