@@ -594,7 +594,7 @@ static void table_cut_short(void)
 }
 
 /* Address and length come from firmware: a table that cannot be mapped
- * fails the search; an empty one gives no name. */
+ * fails the search; an empty one, or one without the name, gives ENODEV. */
 static void table_outside_memory(void)
 {
 	static const struct {
@@ -628,9 +628,19 @@ static void table_outside_memory(void)
 	reset();
 	put_entry(0x5A0, HIGH_BASE, 0);
 	memcpy(seg + 0x100, "VLM-1 ", 6);
-	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == 0, "empty table");
+	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == -ENODEV,
+	       "empty table: not -ENODEV");
 	EXPECT(tmem.maps + tmem.refused == 0, "empty table mapped");
 	expect_name(name, "", "empty table");
+
+	reset();
+	t.len = 0;
+	add_bios(&t);
+	add_end(&t);
+	memcpy(high + 0x200, t.b, t.len);
+	put_entry(0x5A0, HIGH_BASE + 0x200, (u16)t.len);
+	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == -ENODEV &&
+		       tmem.maps == 1, "table without the name: not -ENODEV");
 }
 
 /* ---- the product-family scan -------------------------------------------- */
@@ -672,7 +682,8 @@ static void family_name_scan(void)
 	memcpy(seg + 0x100, "vlm-7000 VL-1 V LM ViOT", 23);
 	memcpy(seg + BIOS_SEG_LEN - 3, "VIO", 3);
 	memset(name, 0x55, sizeof(name));
-	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == 0, "result");
+	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == -ENODEV,
+	       "no family name: not -ENODEV");
 	expect_name(name, "", "no family name");
 
 	/* longer than 64: its first 64 bytes, no terminator */
@@ -715,7 +726,7 @@ int main(void)
 	    string_window);
 	run("walk: table length cut short at every byte: whole name or empty, no overread",
 	    table_cut_short);
-	run("walk: table address or length outside memory fails the search",
+	run("walk: a table outside memory fails the search, an empty or nameless one ENODEV",
 	    table_outside_memory);
 	run("fallback: family names found, first position, no match, 64 bytes, segment end",
 	    family_name_scan);
