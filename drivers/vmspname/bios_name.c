@@ -41,15 +41,56 @@ static const char *const bios_name_prefixes[] = {
 
 #define BIOS_NAME_PREFIXES (sizeof(bios_name_prefixes) / sizeof(bios_name_prefixes[0]))
 
+/* Offsets in the 2.x entry point */
+#define SMBIOS_EPS_LENGTH 0x05	/* its length in bytes */
+#define SMBIOS_EPS_DMI 0x10	/* "_DMI_" and what its checksum covers */
+#define SMBIOS_EPS_DMI_LEN 0x0F
+
+/* Lengths taken: 0x1F; 0x1E, a mistake of SMBIOS 2.1 that firmware of
+ * that version may carry; 0x20. The kernel's DMI code takes the same. */
+#define SMBIOS_EPS_LEN_MIN 0x1E
+#define SMBIOS_EPS_LEN_MAX 0x20
+
+static u8 bios_checksum(const u8 *p, size_t n)
+{
+	u8 sum = 0;
+
+	while (n--)
+		sum += *p++;
+	return sum;
+}
+
+/*
+ * The anchor strings alone also turn up in BIOS code and data, and a false
+ * match would have its "table address" mapped and copied: a candidate is
+ * taken only whole and with both checksums right. The length byte is
+ * bounded before the bytes it covers are read.
+ */
+static int smbios_entry_valid(const u8 *seg, size_t len, size_t at)
+{
+	const u8 *eps = seg + at;
+	size_t eps_len;
+
+	if (len - at < SMBIOS_EPS_SPAN || memcmp(eps, "_SM_", 4))
+		return 0;
+	eps_len = eps[SMBIOS_EPS_LENGTH];
+	if (eps_len < SMBIOS_EPS_LEN_MIN || eps_len > SMBIOS_EPS_LEN_MAX ||
+	    eps_len > len - at)
+		return 0;
+	return !bios_checksum(eps, eps_len) &&
+	       !memcmp(eps + SMBIOS_EPS_DMI, "_DMI_", 5) &&
+	       !bios_checksum(eps + SMBIOS_EPS_DMI, SMBIOS_EPS_DMI_LEN);
+}
+
+/* Firmware puts the entry point on a paragraph; a candidate that fails is
+ * passed over, as a real one may follow it. */
 long smbios_find_entry(const u8 *seg, size_t len)
 {
-	size_t i;
+	size_t at;
 
-	/* a position is examined only when all the bytes compared are inside */
-	for (i = 0; len >= SMBIOS_ANCHOR_SPAN && i <= len - SMBIOS_ANCHOR_SPAN; i++)
-		if (!memcmp(seg + i, "_SM_", 4) &&
-		    !memcmp(seg + i + 0x10, "_DMI_", 5))
-			return (long)i;
+	for (at = 0; at < len; at += SMBIOS_EPS_ALIGN)
+		if (smbios_entry_valid(seg, len, at))
+			return (long)at;
 	return -1;
 }
 
@@ -168,23 +209,20 @@ int bios_find_product_name(const u8 *seg, size_t len, struct bios_mem *mem,
 	long at;
 	u32 addr;
 	u16 table_len;
-	int err;
+	int err, n;
 
 	at = smbios_find_entry(seg, len);
-	if (at < 0) {
-		bios_prefix_name(seg, len, name);
-		return 0;
-	}
+	if (at < 0)
+		return bios_prefix_name(seg, len, name) ? 0 : -ENODEV;
 
 	memset(name, 0, BIOS_NAME_LEN);
-	/* an entry point cut off by the end of the segment, or an empty
-	 * table: no name */
+	/* an empty table: no name (the fields lie inside a valid entry point) */
 	if (smbios_entry_table(seg, len, at, &addr, &table_len) || !table_len)
-		return 0;
+		return -ENODEV;
 	err = mem->map(mem, addr, table_len, &table);
 	if (err)
 		return err;
-	smbios_product_name(table, table_len, name);
+	n = smbios_product_name(table, table_len, name);
 	mem->unmap(mem, table);
-	return 0;
+	return n ? 0 : -ENODEV;
 }

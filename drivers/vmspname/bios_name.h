@@ -25,8 +25,13 @@ typedef uint32_t u32;
 #define BIOS_SEG_START 0xF0000
 #define BIOS_SEG_LEN 0xFFFF
 
-/* SMBIOS 2.x entry point: the bytes the search compares, and those read */
-#define SMBIOS_ANCHOR_SPAN 0x15	/* "_SM_" at 0x00 to "_DMI_" at 0x10..0x14 */
+/*
+ * SMBIOS 2.x entry point, on a 16-byte boundary: "_SM_", a checksum over
+ * the entry point's length (byte 0x05), then at 0x10 "_DMI_" and a checksum
+ * over the 15 bytes 0x10..0x1E, which hold the table length and address.
+ */
+#define SMBIOS_EPS_ALIGN 16
+#define SMBIOS_EPS_SPAN 0x1F	/* to the end of the "_DMI_" checksum's bytes */
 #define SMBIOS_EPS_USED 0x1C	/* up to the table address at 0x18..0x1B */
 
 /*
@@ -39,7 +44,11 @@ struct bios_mem {
 	void (*unmap)(struct bios_mem *mem, const u8 *buf);
 };
 
-/* Offset of the first SMBIOS 2.x entry point in seg, or -1. */
+/*
+ * Offset of the first SMBIOS 2.x entry point in seg (which starts on a
+ * 16-byte boundary) that lies wholly inside it and whose length byte and
+ * checksums are right, or -1.
+ */
 long smbios_find_entry(const u8 *seg, size_t len);
 
 /*
@@ -65,9 +74,9 @@ int bios_prefix_name(const u8 *seg, size_t len, char *name);
 /*
  * The product name of the board whose BIOS segment is seg: from the SMBIOS
  * tables when the segment holds an entry point, from a product-family name
- * in the segment otherwise. name is BIOS_NAME_LEN bytes; it is left empty
- * when neither gives a name. Returns 0, or the error of mem->map() when the
- * structure table cannot be mapped.
+ * in the segment otherwise. name is BIOS_NAME_LEN bytes. Returns 0 with a
+ * name; -ENODEV, the name left empty, when neither gives one; the error of
+ * mem->map() when the structure table cannot be mapped.
  */
 int bios_find_product_name(const u8 *seg, size_t len, struct bios_mem *mem,
 			   char *name);

@@ -4,13 +4,17 @@
  *
  * At load, the board's product name is taken from the firmware's SMBIOS
  * tables (the Product Name of the System Information structure) or, on a
- * board whose BIOS has no SMBIOS entry point, from the first product-family
- * name found in the BIOS segment. /dev/vmspname hands it out: ioctl
- * VMSPNAME_GET_NAME copies the 64-byte name to the caller.
+ * board whose BIOS has no valid SMBIOS entry point, from the first
+ * product-family name found in the BIOS segment. /dev/vmspname hands it
+ * out: ioctl VMSPNAME_GET_NAME copies the 64-byte name to the caller. When
+ * neither gives a name there is nothing to hand out, and the module does
+ * not load (ENODEV).
  *
  * Written for the 32-bit x86 boards (3.2 kernel series) and builds against
  * today's kernels too: see the compatibility macros below.
  */
+
+#define pr_fmt(fmt) KBUILD_MODNAME ": " fmt
 
 #include <linux/cdev.h>
 #include <linux/compat.h>
@@ -122,7 +126,7 @@ static int vmspname_map_table(struct bios_mem *mem, u32 addr, u32 len,
 	if (!uc_epsaddr)
 		uc_epsaddr = ioremap_cache(addr, len);
 	if (!uc_epsaddr) {
-		printk(KERN_ERR "Error: both ioremap_nocache() and ioremap_cache() exec failed! \n");
+		pr_err("cannot map the SMBIOS table at 0x%08x, %u bytes\n", addr, len);
 		return -ENXIO;
 	}
 	table = vmspname_copy(uc_epsaddr, len);
@@ -144,7 +148,11 @@ static struct bios_mem vmspname_mem = {
 	.unmap = vmspname_unmap,
 };
 
-/* Determines board_id from the BIOS segment and the SMBIOS tables. */
+/*
+ * Determines board_id from the BIOS segment and the SMBIOS tables: 0, or
+ * -ENODEV when they give no name, -ENXIO when the segment or the table
+ * cannot be mapped, -ENOMEM.
+ */
 static int vmspname_read_name(void)
 {
 	u8 *seg;
@@ -152,7 +160,7 @@ static int vmspname_read_name(void)
 
 	uc_ptaddr = ioremap_nocache(BIOS_SEG_START, BIOS_SEG_LEN);
 	if (!uc_ptaddr) {
-		printk(KERN_ERR "Error: ioremap_nocache() \n");
+		pr_err("cannot map the BIOS segment\n");
 		return -ENXIO;
 	}
 	seg = vmspname_copy(uc_ptaddr, BIOS_SEG_LEN);
@@ -162,6 +170,8 @@ static int vmspname_read_name(void)
 		return -ENOMEM;
 	err = bios_find_product_name(seg, BIOS_SEG_LEN, &vmspname_mem, board_id);
 	vfree(seg);
+	if (err == -ENODEV)
+		pr_err("no product name in the SMBIOS tables or the BIOS segment\n");
 	return err;
 }
 
@@ -169,25 +179,9 @@ static int __init vmspname_init(void)
 {
 	struct device *dev;
 	dev_t devno;
-	int err = -1;	/* registration failures */
+	int err;
 
-	if (alloc_chrdev_region(&devno, 0, 1, DRVNAME))
-		return -1;
-	vmspname_major = MAJOR(devno);
-
-	vmspname_cdev = kzalloc(sizeof(*vmspname_cdev), GFP_KERNEL);
-	if (!vmspname_cdev)
-		goto fail_region;
-
-	cdev_init(vmspname_cdev, &vmspname_fops);
-	vmspname_cdev->owner = THIS_MODULE;
-	if (cdev_add(vmspname_cdev, devno, 1))
-		goto fail_free;
-
-	my_class = vmspname_class_create(DRVNAME);
-	if (IS_ERR(my_class))
-		goto fail_cdev;
-
+	/* The banner lines are the boards' own, without the module prefix. */
 	printk(KERN_INFO "=====================================================\n");
 	printk(KERN_INFO "     Product Name Detecting driver V%s [%s]\n",
 	       DRIVER_VERSION, DRIVER_DATE);
@@ -195,27 +189,50 @@ static int __init vmspname_init(void)
 	printk(KERN_INFO "=====================================================\n");
 
 	/*
-	 * The name is complete before the device node appears, so that no
-	 * opener can read it half-made and nothing needs a lock.
+	 * The name is complete before the device exists, so that no opener
+	 * can read it half-made and nothing needs a lock.
 	 */
 	err = vmspname_read_name();
 	if (err)
-		goto fail_class;
+		return err;
+
+	err = alloc_chrdev_region(&devno, 0, 1, DRVNAME);
+	if (err)
+		return err;
+	vmspname_major = MAJOR(devno);
+
+	vmspname_cdev = kzalloc(sizeof(*vmspname_cdev), GFP_KERNEL);
+	if (!vmspname_cdev) {
+		err = -ENOMEM;
+		goto err_unregister_region;
+	}
+
+	cdev_init(vmspname_cdev, &vmspname_fops);
+	vmspname_cdev->owner = THIS_MODULE;
+	err = cdev_add(vmspname_cdev, devno, 1);
+	if (err)
+		goto err_free_cdev;
+
+	my_class = vmspname_class_create(DRVNAME);
+	if (IS_ERR(my_class)) {
+		err = PTR_ERR(my_class);
+		goto err_del_cdev;
+	}
 
 	dev = device_create(my_class, NULL, devno, NULL, "%s", DRVNAME);
 	if (IS_ERR(dev)) {
-		err = -1;
-		goto fail_class;
+		err = PTR_ERR(dev);
+		goto err_destroy_class;
 	}
 	return 0;
 
-fail_class:
+err_destroy_class:
 	class_destroy(my_class);
-fail_cdev:
+err_del_cdev:
 	cdev_del(vmspname_cdev);
-fail_free:
+err_free_cdev:
 	kfree(vmspname_cdev);
-fail_region:
+err_unregister_region:
 	unregister_chrdev_region(devno, 1);
 	return err;
 }

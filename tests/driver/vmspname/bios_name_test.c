@@ -95,20 +95,36 @@ static void run(const char *name, void (*fn)(void))
 
 /* ---- SMBIOS images ------------------------------------------------------ */
 
-/* The two anchors of an entry point at seg offset at */
-static void put_anchors(size_t at)
+static u8 sum(const u8 *p, size_t n)
 {
-	memcpy(seg + at, "_SM_", 4);
-	memcpy(seg + at + 0x10, "_DMI_", 5);
+	u8 s = 0;
+
+	while (n--)
+		s += *p++;
+	return s;
 }
 
-/* A 2.x entry point at seg offset at, for a table of len bytes at addr. */
+/* Sets the intermediate checksum, then the entry point's over its length
+ * byte, of the entry point at seg offset at. */
+static void seal(size_t at)
+{
+	u8 *e = seg + at;
+
+	e[0x15] = 0;
+	e[0x15] = -sum(e + 0x10, 0x0F);
+	e[4] = 0;
+	e[4] = -sum(e, e[5]);
+}
+
+/* A sealed 2.x entry point at seg offset at, for a table of len bytes at
+ * addr. */
 static void put_entry(size_t at, u32 addr, u16 len)
 {
 	u8 *e = seg + at;
 
 	memset(e, 0, 0x1F);
-	put_anchors(at);
+	memcpy(e, "_SM_", 4);
+	memcpy(e + 0x10, "_DMI_", 5);
 	e[5] = 0x1F;
 	e[6] = 2;
 	e[7] = 8;
@@ -118,6 +134,7 @@ static void put_entry(size_t at, u32 addr, u16 len)
 	e[0x19] = (addr >> 8) & 0xFF;
 	e[0x1A] = (addr >> 16) & 0xFF;
 	e[0x1B] = addr >> 24;
+	seal(at);
 }
 
 struct table {
@@ -238,68 +255,126 @@ static char *repeat(char *buf, char c, size_t n)
 
 static void entry_point_search(void)
 {
-	static const size_t at[] = { 0, 0x10, 0x5A0, 0x5A1, BIOS_SEG_LEN - SMBIOS_ANCHOR_SPAN };
+	/* down to the last paragraph that holds a whole entry point */
+	static const size_t at[] = { 0, 0x10, 0x5A0, BIOS_SEG_LEN - SMBIOS_EPS_SPAN };
 	size_t i;
 
 	for (i = 0; i < sizeof(at) / sizeof(at[0]); i++) {
 		reset();
-		put_anchors(at[i]);
+		put_entry(at[i], 0, 0);
 		EXPECT(smbios_find_entry(seg, BIOS_SEG_LEN) == (long)at[i], "entry at 0x%zX: %ld",
 		       at[i], smbios_find_entry(seg, BIOS_SEG_LEN));
 	}
+
+	reset();
+	put_entry(0x5A1, 0, 0);
+	EXPECT(smbios_find_entry(seg, BIOS_SEG_LEN) == -1, "found off a paragraph boundary");
 
 	reset();
 	put_entry(0x800, 0, 0);
 	put_entry(0x400, 0, 0);
 	EXPECT(smbios_find_entry(seg, BIOS_SEG_LEN) == 0x400, "not the first of two");
 
-	/* damaged anchors are no entry point */
+	/* damaged anchors, checksums right: no entry point */
 	reset();
 	EXPECT(smbios_find_entry(seg, BIOS_SEG_LEN) == -1, "found in an empty segment");
 	put_entry(0x100, 0, 0);
 	seg[0x100 + 0x14] = 'X';
+	seal(0x100);
 	put_entry(0x200, 0, 0);
 	seg[0x200 + 3] = 'M';
+	seal(0x200);
 	put_entry(0x300, 0, 0);
 	memmove(seg + 0x300 + 0x0F, seg + 0x300 + 0x10, 5);	/* "_DMI_" one early */
 	seg[0x300 + 0x14] = 0;
+	seal(0x300);
 	EXPECT(smbios_find_entry(seg, BIOS_SEG_LEN) == -1, "damaged anchor accepted: %ld",
 	       smbios_find_entry(seg, BIOS_SEG_LEN));
 
-	/* buffers too short for the anchors are not read */
-	EXPECT(smbios_find_entry(seg, 0) == -1 && smbios_find_entry(seg, 20) == -1,
-	       "short buffer");
+	/* buffers too short for an entry point, even one whose length byte
+	 * ends before the intermediate checksum's bytes do */
+	reset();
+	put_entry(0, 0, 0);
+	seg[5] = 0x1E;
+	seal(0);
+	EXPECT(smbios_find_entry(seg, 0) == -1 && smbios_find_entry(seg, SMBIOS_EPS_SPAN - 1) == -1 &&
+		       smbios_find_entry(seg, SMBIOS_EPS_SPAN) == 0, "short buffer");
 }
 
-/* Anchors that start in the last 20 bytes cannot be whole: those positions
- * are not examined, and nothing past the segment is read (ASan). */
-static void entry_point_at_segment_end(void)
+/* Anchors whose checksums or length byte are wrong, each before a real
+ * entry point: the search passes them and the name comes from the real
+ * one's table. Taking a false one maps whatever address it holds. */
+static void entry_point_checksums(void)
+{
+	/* a byte raised by one after sealing, and one lowered to keep the
+	 * entry point's checksum right (0: none) */
+	static const u8 changed[][2] = {
+		{ 0x04, 0 },	/* its checksum */
+		{ 0x0A, 0 },	/* a byte only that covers */
+		{ 0x15, 0x0A },	/* the intermediate checksum */
+		{ 0x1B, 0x04 },	/* a table address byte: the intermediate is wrong */
+	};
+	/* length bytes, both checksums right over them */
+	static const u8 lens[] = { 0x00, 0x10, 0x1D, 0x21, 0xFF };
+	const size_t nchanged = sizeof(changed) / sizeof(changed[0]);
+	char name[BIOS_NAME_LEN];
+	struct table t, f;
+	size_t i;
+
+	board_table(&t, "VLM-7000A1");
+	board_table(&f, "VGW-FALSE");
+	for (i = 0; i < nchanged + sizeof(lens); i++) {
+		reset();
+		memcpy(high + 0x200, t.b, t.len);
+		memcpy(high + 0x800, f.b, f.len);
+		put_entry(0x100, HIGH_BASE + 0x800, (u16)f.len);
+		if (i < nchanged) {
+			seg[0x100 + changed[i][0]]++;
+			seg[0x100 + changed[i][1]] -= !!changed[i][1];
+		} else {
+			seg[0x100 + 5] = lens[i - nchanged];
+			seal(0x100);
+		}
+		/* the real one with each length firmware gives: 0x1E (SMBIOS
+		 * 2.1), 0x1F, 0x20 */
+		put_entry(0x5A0, HIGH_BASE + 0x200, (u16)t.len);
+		seg[0x5A0 + 5] = 0x1E + i % 3;
+		seal(0x5A0);
+		EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == 0 &&
+			       tmem.maps == 1 && tmem.addr == HIGH_BASE + 0x200,
+		       "false entry point %zu: %d maps, the last at 0x%X", i, tmem.maps, tmem.addr);
+		expect_name(name, "VLM-7000A1", "past a false entry point");
+	}
+}
+
+/* No valid entry point: one with a bad checksum alone, one cut off by the
+ * end of the segment. The family name is used, no table is mapped, and
+ * nothing past the end is read (ASan). */
+static void entry_point_none(void)
 {
 	char name[BIOS_NAME_LEN];
 	u32 addr;
 	u16 len;
-	size_t k;
+	int i;
 
-	for (k = 1; k < SMBIOS_ANCHOR_SPAN; k++) {
+	for (i = 0; i < 3; i++) {
 		reset();
-		memcpy(seg + BIOS_SEG_LEN - k, "_SM_", k < 4 ? k : 4);
-		if (k > 0x10)
-			memcpy(seg + BIOS_SEG_LEN - k + 0x10, "_DMI_", k - 0x10);
+		if (i == 0) {
+			put_entry(0x100, HIGH_BASE, 0x100);
+			seg[0x100 + 4]++;
+		} else if (i == 1) {
+			memcpy(seg + 0xFFF0, "_SM_\0\x1F", 6);	/* the last paragraph */
+		} else {
+			/* the last whole one, with a length one byte longer */
+			put_entry(BIOS_SEG_LEN - SMBIOS_EPS_SPAN, HIGH_BASE, 0x100);
+			seg[BIOS_SEG_LEN - SMBIOS_EPS_SPAN + 5] = 0x20;
+		}
 		memcpy(seg + 0x9000, "VLM-7000 ", 9);
-		EXPECT(smbios_find_entry(seg, BIOS_SEG_LEN) == -1, "anchor %zu bytes from the end", k);
-		/* no entry point: the family name is used */
 		EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == 0, "result");
-		expect_name(name, "VLM-7000", "fallback");
+		expect_name(name, "VLM-7000", "no valid entry point");
+		EXPECT(tmem.maps + tmem.refused == 0, "case %d: a table mapped", i);
 	}
 
-	/* whole anchors in the last 21 bytes, the table fields beyond the end:
-	 * an entry point without a table gives an empty name, not the fallback */
-	reset();
-	put_anchors(BIOS_SEG_LEN - SMBIOS_ANCHOR_SPAN);
-	memcpy(seg + 0x9000, "VLM-7000 ", 9);
-	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == 0, "result");
-	expect_name(name, "", "entry point cut off");
-	EXPECT(tmem.maps + tmem.refused == 0, "table mapped from a cut-off entry point");
 	EXPECT(smbios_entry_table(seg, BIOS_SEG_LEN, BIOS_SEG_LEN - 21, &addr, &len) == -1,
 	       "fields beyond the end read");
 	EXPECT(smbios_entry_table(seg, BIOS_SEG_LEN, BIOS_SEG_LEN - SMBIOS_EPS_USED, &addr,
@@ -519,7 +594,7 @@ static void table_cut_short(void)
 }
 
 /* Address and length come from firmware: a table that cannot be mapped
- * fails the search; an empty one gives no name. */
+ * fails the search; an empty one, or one without the name, gives ENODEV. */
 static void table_outside_memory(void)
 {
 	static const struct {
@@ -553,9 +628,19 @@ static void table_outside_memory(void)
 	reset();
 	put_entry(0x5A0, HIGH_BASE, 0);
 	memcpy(seg + 0x100, "VLM-1 ", 6);
-	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == 0, "empty table");
+	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == -ENODEV,
+	       "empty table: not -ENODEV");
 	EXPECT(tmem.maps + tmem.refused == 0, "empty table mapped");
 	expect_name(name, "", "empty table");
+
+	reset();
+	t.len = 0;
+	add_bios(&t);
+	add_end(&t);
+	memcpy(high + 0x200, t.b, t.len);
+	put_entry(0x5A0, HIGH_BASE + 0x200, (u16)t.len);
+	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == -ENODEV &&
+		       tmem.maps == 1, "table without the name: not -ENODEV");
 }
 
 /* ---- the product-family scan -------------------------------------------- */
@@ -597,7 +682,8 @@ static void family_name_scan(void)
 	memcpy(seg + 0x100, "vlm-7000 VL-1 V LM ViOT", 23);
 	memcpy(seg + BIOS_SEG_LEN - 3, "VIO", 3);
 	memset(name, 0x55, sizeof(name));
-	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == 0, "result");
+	EXPECT(bios_find_product_name(seg, BIOS_SEG_LEN, &tmem.mem, name) == -ENODEV,
+	       "no family name: not -ENODEV");
 	expect_name(name, "", "no family name");
 
 	/* longer than 64: its first 64 bytes, no terminator */
@@ -622,10 +708,12 @@ static void family_name_scan(void)
 int main(void)
 {
 	setvbuf(stdout, NULL, _IOLBF, 0);
-	run("entry point: found where it stands, first of two, damaged anchors refused",
+	run("entry point: on a paragraph, first of two, damaged anchors refused",
 	    entry_point_search);
-	run("entry point: last 20 bytes not examined, cut-off fields give an empty name",
-	    entry_point_at_segment_end);
+	run("entry point: false anchors (checksum, length) passed over, the real one used",
+	    entry_point_checksums);
+	run("entry point: a bad checksum alone or cut off by the end: the family name",
+	    entry_point_none);
 	run("name: the table from the entry point, a 10-character name and 54 zero bytes",
 	    name_from_table);
 	run("name: 1, 2, 10, 63 characters zero-filled; 64 and more fill all 64 bytes",
@@ -638,7 +726,7 @@ int main(void)
 	    string_window);
 	run("walk: table length cut short at every byte: whole name or empty, no overread",
 	    table_cut_short);
-	run("walk: table address or length outside memory fails the search",
+	run("walk: a table outside memory fails the search, an empty or nameless one ENODEV",
 	    table_outside_memory);
 	run("fallback: family names found, first position, no match, 64 bytes, segment end",
 	    family_name_scan);

@@ -3,7 +3,8 @@
  * systems, loads /vmspname.ko, checks /dev/vmspname against the product
  * name that QEMU put in the SMBIOS tables (given in /expected, and shown by
  * the kernel's own DMI code in /sys/class/dmi/id/product_name), unloads and
- * loads the module again, and powers off. Prints one PASS or FAIL line per
+ * loads the module again, loads it once more with a false entry point
+ * below the real one, and powers off. Prints one PASS or FAIL line per
  * check and a closing count.
  *
  * "nametest client" is a caller of the device only: it writes the 64 bytes
@@ -203,6 +204,82 @@ static int run_client32(unsigned char *buf)
 	return out[LEN];
 }
 
+/*
+ * QEMU's firmware writes only a valid SMBIOS entry point, so the guest adds
+ * a false one: a copy of the real one with its table length zeroed, which
+ * leaves both checksums wrong, in zeroed space of the F segment below the
+ * real one, where the module's scan meets it first. The i440FX host
+ * bridge's PAM0 register lets the segment be written meanwhile; both are
+ * put back afterwards.
+ */
+#define FSEG 0xF0000
+#define FSEG_LEN 0x10000
+#define EPS_LEN 0x20
+#define HOST_BRIDGE "/sys/bus/pci/devices/0000:00:00.0/config"
+#define PAM0 0x59		/* bits 4-5: the F segment, 3 read-write */
+
+/* Sets the F segment's PAM0 field; returns the old one, or -1. */
+static int fseg_pam(int val)
+{
+	int fd = open(HOST_BRIDGE, O_RDWR), old = -1;
+	unsigned char pam;
+
+	if (fd >= 0 && pread(fd, &pam, 1, PAM0) == 1) {
+		old = pam >> 4 & 3;
+		pam = (pam & ~0x30) | val << 4;
+		if (pwrite(fd, &pam, 1, PAM0) != 1)
+			old = -1;
+	}
+	if (fd >= 0)
+		close(fd);
+	return old;
+}
+
+static void false_entry_point_check(const unsigned char *want)
+{
+	static unsigned char seg[FSEG_LEN];
+	unsigned char e[EPS_LEN], zero[EPS_LEN] = { 0 }, buf[LEN];
+	int fd, real, at = -1, pam = -1, err, ret = -1, n;
+
+	fd = open("/dev/mem", O_RDWR | O_SYNC);
+	if (fd < 0 || pread(fd, seg, FSEG_LEN, FSEG) != FSEG_LEN)
+		memset(seg, 0, sizeof(seg));
+	for (real = 0; real < FSEG_LEN - EPS_LEN; real += 16)
+		if (!memcmp(seg + real, "_SM_", 4) && !memcmp(seg + real + 0x10, "_DMI_", 5))
+			break;
+	if (real < FSEG_LEN - EPS_LEN)
+		for (at = real - EPS_LEN; at >= 0 && memcmp(seg + at, zero, EPS_LEN); at -= 16)
+			;
+	memcpy(e, seg + real, EPS_LEN);
+	e[0x16] = e[0x17] = 0;
+	if (at >= 0)
+		pam = fseg_pam(3);
+	if (pam < 0 || pwrite(fd, e, EPS_LEN, FSEG + at) != EPS_LEN ||
+	    pread(fd, buf, EPS_LEN, FSEG + at) != EPS_LEN || memcmp(buf, e, EPS_LEN)) {
+		check(0, "false entry point written below the real one",
+		      "real at 0x%X, zeroed space at 0x%X, PAM0 %d", FSEG + real, FSEG + at, pam);
+		goto out;
+	}
+
+	err = load();
+	n = open(DEV, O_RDONLY);
+	memset(buf, 0xEE, sizeof(buf));
+	ret = n < 0 ? -1 : ioctl(n, VMSPNAME_GET_NAME, buf);
+	if (n >= 0)
+		close(n);
+	check(err == 0 && ret == 0 && !memcmp(buf, want, LEN) && unload() == 0,
+	      "a false entry point (checksums wrong) before the real one is passed over",
+	      "at 0x%X, real at 0x%X: load %s, ioctl %d, got \"%.64s\"", FSEG + at,
+	      FSEG + real, strerror(err), ret, buf);
+	if (pwrite(fd, zero, EPS_LEN, FSEG + at) != EPS_LEN)
+		printf("    the false entry point stays at 0x%X\n", FSEG + at);
+out:
+	if (pam >= 0)
+		fseg_pam(pam);
+	if (fd >= 0)
+		close(fd);
+}
+
 /* The module is loaded: the device answers the name, nothing else. */
 static void device_checks(const unsigned char *want, const char *dmi_name)
 {
@@ -344,6 +421,8 @@ int main(int argc, char **argv)
 	err = unload();
 	check(err == 0 && !exists(DEV) && !exists("/sys/class/vmspname"),
 	      "second unload", "%s", strerror(err));
+
+	false_entry_point_check(want);
 out:
 	check(kmsg_count("Call Trace") == 0 && kmsg_count("BUG:") == 0 &&
 		      kmsg_count("WARNING:") == 0,
