@@ -6,9 +6,8 @@
  * Copies the board's product name into a caller's buffer of
  * VMSPNAME_NAME_LEN bytes: the name followed by zero bytes, or, for a name
  * of VMSPNAME_NAME_LEN characters or more, its first VMSPNAME_NAME_LEN
- * characters with no terminator. (Without a name the driver does not load:
- * there is no device.) A buffer that cannot be written gives EFAULT; any
- * other command fails with EPERM.
+ * characters with no terminator. 64 zero bytes: no name was found. A buffer
+ * that cannot be written gives EFAULT; any other command fails with EPERM.
  */
 #define VMSPNAME_GET_NAME 0x7001
 #define VMSPNAME_NAME_LEN 64

@@ -209,20 +209,22 @@ int bios_find_product_name(const u8 *seg, size_t len, struct bios_mem *mem,
 	long at;
 	u32 addr;
 	u16 table_len;
-	int err, n;
+	int err;
 
 	at = smbios_find_entry(seg, len);
-	if (at < 0)
-		return bios_prefix_name(seg, len, name) ? 0 : -ENODEV;
+	if (at < 0) {
+		bios_prefix_name(seg, len, name);
+		return 0;
+	}
 
 	memset(name, 0, BIOS_NAME_LEN);
 	/* an empty table: no name (the fields lie inside a valid entry point) */
 	if (smbios_entry_table(seg, len, at, &addr, &table_len) || !table_len)
-		return -ENODEV;
+		return 0;
 	err = mem->map(mem, addr, table_len, &table);
 	if (err)
 		return err;
-	n = smbios_product_name(table, table_len, name);
+	smbios_product_name(table, table_len, name);
 	mem->unmap(mem, table);
-	return n ? 0 : -ENODEV;
+	return 0;
 }

@@ -74,9 +74,10 @@ int bios_prefix_name(const u8 *seg, size_t len, char *name);
 /*
  * The product name of the board whose BIOS segment is seg: from the SMBIOS
  * tables when the segment holds an entry point, from a product-family name
- * in the segment otherwise. name is BIOS_NAME_LEN bytes. Returns 0 with a
- * name; -ENODEV, the name left empty, when neither gives one; the error of
- * mem->map() when the structure table cannot be mapped.
+ * in the segment otherwise. name is BIOS_NAME_LEN bytes; it is left empty
+ * when neither gives a name (the device then hands out 64 zero bytes, as it
+ * always has). Returns 0, or the error of mem->map() when the structure
+ * table cannot be mapped.
  */
 int bios_find_product_name(const u8 *seg, size_t len, struct bios_mem *mem,
 			   char *name);

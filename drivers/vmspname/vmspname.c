@@ -6,9 +6,8 @@
  * tables (the Product Name of the System Information structure) or, on a
  * board whose BIOS has no valid SMBIOS entry point, from the first
  * product-family name found in the BIOS segment. /dev/vmspname hands it
- * out: ioctl VMSPNAME_GET_NAME copies the 64-byte name to the caller. When
- * neither gives a name there is nothing to hand out, and the module does
- * not load (ENODEV).
+ * out: ioctl VMSPNAME_GET_NAME copies the 64-byte name to the caller (64
+ * zero bytes when neither gives a name).
  *
  * Written for the 32-bit x86 boards (3.2 kernel series) and builds against
  * today's kernels too: see the compatibility macros below.
@@ -149,8 +148,8 @@ static struct bios_mem vmspname_mem = {
 };
 
 /*
- * Determines board_id from the BIOS segment and the SMBIOS tables: 0, or
- * -ENODEV when they give no name, -ENXIO when the segment or the table
+ * Determines board_id from the BIOS segment and the SMBIOS tables: 0 (the
+ * name empty when they give none), -ENXIO when the segment or the table
  * cannot be mapped, -ENOMEM.
  */
 static int vmspname_read_name(void)
@@ -170,8 +169,6 @@ static int vmspname_read_name(void)
 		return -ENOMEM;
 	err = bios_find_product_name(seg, BIOS_SEG_LEN, &vmspname_mem, board_id);
 	vfree(seg);
-	if (err == -ENODEV)
-		pr_err("no product name in the SMBIOS tables or the BIOS segment\n");
 	return err;
 }
 
