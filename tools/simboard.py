@@ -2716,7 +2716,7 @@ def _demo() -> int:
         step("/etc/issue", DEFAULT_ISSUE.splitlines()[0])
         step("lsb_release", DEFAULT_LSB_RELEASE.rstrip("\n").replace("\t", " "))
         step("/proc/meminfo", "%d kB, 35 %% in use" % DEFAULT_MEMINFO["total"])
-        step("df -m", ", ".join("%s %d MB %s" % (fs.device, fs.size, fs.use)
+        step("df -m -l", ", ".join("%s %d MB %s" % (fs.device, fs.size, fs.use)
                                 for fs in DEFAULT_FILESYSTEMS if fs.device.startswith("/dev")))
         step("/sys/devices/system/cpu", ", ".join(
             "cpu%d %d/%d MHz" % (n, cur // 1000, high // 1000) for n, (cur, _, high) in enumerate(DEFAULT_CPUFREQ)))
@@ -2769,6 +2769,8 @@ def _demo() -> int:
         print("  %s unplug stick_a   (and leaves again; plug alone lists the USB devices)" % me_cmd)
         print("  echo 10 > %s   (power input 2 fails: notification 105; 11 restores it)"
               % (board.dev_dir / "vlmpsustatus"))
+        print("  echo EE > %s   (the inputs cannot be read: the group table %s.100.3.1 shows power"
+              " failing, notification 106; 11 again and it recovers)" % (board.dev_dir / "vlmpsustatus", ENTERPRISE))
         print("  %s exec            (a shell inside the board)" % me_cmd)
         print("Logs of snmpd, snmptrapd and the agent: %s" % board.log_dir, flush=True)
         while not stop.wait(0.5):

@@ -1,6 +1,7 @@
 // The group table: registration, the iterator over the fixed rows, and GET.
 #include "atMgmt/groupHealthObj.h"
 
+#include "lib/dateAndTime.h"
 #include "lib/fieldCopy.h"
 #include "lib/groupHealth.h"
 #include "mibFrame.h"
@@ -70,9 +71,14 @@ int vlmGroupTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *,
             case COLUMN_GROUPSTATUS:
                 snmp_set_var_typed_integer(var, ASN_INTEGER, static_cast<long>(row.status));
                 break;
-            case COLUMN_GROUPLASTGOOD:
-                snmp_set_var_typed_value(var, ASN_OCTET_STR, row.lastGood, row.hasLastGood ? sizeof row.lastGood : 0);
+            case COLUMN_GROUPLASTGOOD: {
+                // Made when asked for, not at every reading.
+                unsigned char when[DATE_AND_TIME_LEN] = {};
+                if (row.lastGood)
+                    dateAndTime(row.lastGood, when);
+                snmp_set_var_typed_value(var, ASN_OCTET_STR, when, row.lastGood ? sizeof when : 0);
                 break;
+            }
             case COLUMN_GROUPFAILURES:
                 snmp_set_var_typed_integer(var, ASN_COUNTER, row.failures);
                 break;

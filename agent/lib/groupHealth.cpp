@@ -44,11 +44,12 @@ const char *statusWord(GroupStatus s)
 
 void queueStatusChange(int index, GroupStatus status, const std::string &lastError)
 {
-    oid column[OID_LENGTH(groupEntryOid) + 2];
+    // vlmGroupEntry.COLUMN.INDEX
+    constexpr size_t len = OID_LENGTH(groupEntryOid) + 2;
+    oid column[len];
     memcpy(column, groupEntryOid, sizeof groupEntryOid);
-    const size_t len = OID_LENGTH(column);
     column[len - 1] = static_cast<oid>(index);
-    auto name = [&column, len](oid c) {
+    auto name = [&column](oid c) {
         column[len - 2] = c;
         return column;
     };
@@ -108,8 +109,7 @@ GroupChange judgeGroupReading(groupHealth &h, const GroupReading &reading, time_
     const bool first = !h.read;
     h.read = true;
     if (reading.ok()) {
-        dateAndTime(now, h.lastGood);
-        h.hasLastGood = true;
+        h.lastGood = now;
         change.log = change.notify = !first && h.status != GroupStatus::Ok;
     } else {
         h.failures++;

@@ -6,8 +6,6 @@
 // the group's first reading, announced by notification 106.
 #pragma once
 
-#include "lib/dateAndTime.h"
-
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -53,8 +51,7 @@ constexpr size_t GROUP_ERROR_MAX = 127;   // octets of vlmGroupLastError
 struct groupHealth {
     GroupStatus status = GroupStatus::Ok;
     bool read = false;                          // a reading has been noted
-    bool hasLastGood = false;
-    unsigned char lastGood[DATE_AND_TIME_LEN] = {};   // the last complete reading
+    time_t lastGood = 0;                        // the last complete reading; 0: none yet
     uint32_t failures = 0;                      // readings that failed since start (wraps)
     char lastError[GROUP_ERROR_MAX + 1] = {};   // printable ASCII, the last failure's cause
 };
