@@ -4,6 +4,7 @@
 #include "atMgmt/trapInfoProbe.h"
 #include "atSystem/sysInfoFrame.h"
 #include "hwdWatcher.h"
+#include "lib/groupHealth.h"
 #include "lib/trapList.h"
 #include "monitorGroup/powerProbe.h"
 #include "peripheralGroup/hardDiskProbe.h"
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <pthread.h>
 #include <sys/select.h>
@@ -78,15 +80,24 @@ void *hwdInfoThread(void *)
 {
     sleep(1);
     int fd = -1;
+    bool socketFailed = false;
     for (;;) {
         if (fd < 0) {
             fd = openUeventSocket();
             if (fd < 0) {
-                // No socket (no netlink in this kernel, or no memory): try
-                // again later instead of spinning on a failed select.
+                // No socket (no netlink in this kernel, or no memory): the
+                // group hears no device event. Try again later instead of
+                // spinning on a failed select.
+                GroupReading reading;
+                reading.fail(std::string("uevent socket: ") + strerror(errno));
+                noteGroupReading(GroupId::Hotplug, reading);
+                socketFailed = true;
                 sleep(HWD_SOCKET_RETRY_SECONDS);
                 continue;
             }
+            if (socketFailed)
+                noteGroupReading(GroupId::Hotplug, GroupReading{});
+            socketFailed = false;
         }
         fd_set readable;
         FD_ZERO(&readable);

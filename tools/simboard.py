@@ -1357,10 +1357,10 @@ class Board:
         self.set_command_output(name, output, status)
 
     def add_script(self, name: str, text: str):
-        """An executable on the board's PATH, ahead of the system's."""
-        script = self.bin_dir / name
-        script.write_text(text)
-        script.chmod(0o755)
+        """An executable on the board's PATH, ahead of the system's. Replaced
+        in one step: a run of the old one that starts meanwhile finds the old
+        script or the new one whole, never an empty or half-written file."""
+        _replace_file(self.bin_dir / name, text, 0o755)
 
     def set_command_output(self, name: str, output: Union[str, bytes], status: int = 0):
         (self.root / "cmd" / (name + ".out")).write_bytes(

@@ -11,6 +11,7 @@
 namespace {
 
 const oid vlmGroupTable_oid[] = {VLM_ENTERPRISE, 100, 3, 1};
+constexpr unsigned GROUP_SILENCE_CHECK_SECONDS = 5;
 
 // The row a GET answers from, copied under the records' lock, and its index.
 groupHealth answered;
@@ -20,6 +21,10 @@ long answeredIndex;
 
 void init_groupHealthObj()
 {
+    // The polling threads are watched from the main loop: one that stops
+    // noting readings is shown failing instead of keeping its last status.
+    snmp_alarm_register(GROUP_SILENCE_CHECK_SECONDS, SA_REPEAT,
+                        [](unsigned int, void *) { checkGroupsStillReading(monotonicSeconds()); }, nullptr);
     registerTable({"vlmGroupTable", vlmGroupTable_handler, vlmGroupTable_oid, OID_LENGTH(vlmGroupTable_oid),
                    HANDLER_CAN_RONLY, 1, COLUMN_GROUPINDEX, COLUMN_GROUPLASTERROR,
                    vlmGroupTable_get_first_data_point, vlmGroupTable_get_next_data_point, "groupHealthObj:init"});

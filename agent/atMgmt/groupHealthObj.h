@@ -15,6 +15,8 @@ enum groupTableColumn {
     COLUMN_GROUPLASTERROR,
 };
 
+// Registers the table, and the main-loop alarm that shows a group whose
+// thread has stopped reading as failing.
 void init_groupHealthObj();
 Netsnmp_First_Data_Point vlmGroupTable_get_first_data_point;
 Netsnmp_Next_Data_Point vlmGroupTable_get_next_data_point;

@@ -47,6 +47,7 @@ bool moveDestination(trapTable_entry *row, const std::string &from, const std::s
     if (!dest || !changeTrapSinkHost(row->trapIndex, from, to))
         return false;
     setFieldText(dest->trapIp, to);
+    dest->editedAt = secondsSinceBoot();
     setFieldText(row->trapIp, to);
     row->trapIp_len = to.size();
     return true;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 namespace {
@@ -29,6 +30,8 @@ constexpr oid COLUMN_NAME = 2, COLUMN_STATUS = 3, COLUMN_LAST_ERROR = 6;
 std::mutex healthLock;
 groupHealth records[GROUP_COUNT];
 int rows = STANDARD_GROUP_COUNT;
+
+void noteReading(GroupId id, const GroupReading &reading, int confirm, double monotonicNow);
 
 const char *statusWord(GroupStatus s)
 {
@@ -102,31 +105,103 @@ std::string printableCause(const std::string &cause)
     return out;
 }
 
-GroupChange judgeGroupReading(groupHealth &h, const GroupReading &reading, time_t now)
+GroupChange judgeGroupReading(groupHealth &h, const GroupReading &reading, time_t now, int confirm)
 {
     GroupChange change;
     change.from = h.status;
     const bool first = !h.read;
-    h.read = true;
     if (reading.ok()) {
+        h.streak = 0;
         h.lastGood = now;
         change.log = change.notify = !first && h.status != GroupStatus::Ok;
-    } else {
-        h.failures++;
-        setFieldText(h.lastError, printableCause(reading.cause));
-        change.log = first || h.status != reading.status;
-        change.notify = !first && h.status != reading.status;
+        h.read = true;
+        h.status = GroupStatus::Ok;
+        return change;
     }
+    h.failures++;
+    setFieldText(h.lastError, printableCause(reading.cause));
+    if (++h.streak < confirm)
+        return change;
+    change.log = first || h.status != reading.status;
+    change.notify = !first && h.status != reading.status;
+    h.read = true;
     h.status = reading.status;
     return change;
 }
 
+int groupConfirmReadings(GroupId id)
+{
+    switch (id) {
+    case GroupId::Sensors:
+    case GroupId::Cpu:
+    case GroupId::Memory:
+        return 3;
+    case GroupId::Power:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
 void initGroupHealth(bool wireless)
 {
+    const double now = monotonicSeconds();
     std::lock_guard<std::mutex> hold(healthLock);
-    for (groupHealth &h : records)
+    for (groupHealth &h : records) {
         h = groupHealth{};
+        h.notedAt = now;   // a thread that never reads is silent from here
+    }
     rows = wireless ? GROUP_COUNT : STANDARD_GROUP_COUNT;
+}
+
+double monotonicSeconds()
+{
+    struct timespec ts = {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+double groupSilenceLimit(GroupId id)
+{
+    switch (id) {
+    case GroupId::Sensors:
+    case GroupId::Cpu:
+    case GroupId::Memory:
+        return 15;    // a cycle of about a second
+    case GroupId::Storage:
+    case GroupId::Nvram:
+    case GroupId::Watchdog:
+        return 30;    // 5 s and a command of at most 3 s
+    case GroupId::Wlan:
+    case GroupId::Mobile:
+        return 120;   // 3 s, nmcli runs of 5 s, AT commands of 3 s per modem
+    case GroupId::Power:
+        return 100;   // 1 s, or 30 s between failed reads
+    case GroupId::Disks:
+        return 900;   // 120 s, the scan and fdisk 10 s each, 30 s per disk
+    default:
+        return 0;     // read at start-up or at device events
+    }
+}
+
+void checkGroupsStillReading(double now)
+{
+    for (int i = 0; i < GROUP_COUNT; i++) {
+        const GroupId id = static_cast<GroupId>(i);
+        const double limit = groupSilenceLimit(id);
+        double notedAt;
+        {
+            std::lock_guard<std::mutex> hold(healthLock);
+            if (i >= rows)
+                break;
+            notedAt = records[i].notedAt;
+        }
+        if (limit <= 0 || now - notedAt <= limit)
+            continue;
+        GroupReading silent;
+        silent.fail("no reading for " + std::to_string(static_cast<long>(now - notedAt)) + " s");
+        noteReading(id, silent, 1, now);
+    }
 }
 
 int groupHealthRows()
@@ -137,12 +212,20 @@ int groupHealthRows()
 
 void noteGroupReading(GroupId id, const GroupReading &reading)
 {
+    noteReading(id, reading, groupConfirmReadings(id), monotonicSeconds());
+}
+
+namespace {
+
+void noteReading(GroupId id, const GroupReading &reading, int confirm, double monotonicNow)
+{
     const int i = static_cast<int>(id);
     GroupChange change;
     std::string lastError;
     {
         std::lock_guard<std::mutex> hold(healthLock);
-        change = judgeGroupReading(records[i], reading, time(nullptr));
+        change = judgeGroupReading(records[i], reading, time(nullptr), confirm);
+        records[i].notedAt = monotonicNow;
         lastError = std::string(fieldText(records[i].lastError));
     }
     if (change.log) {
@@ -155,6 +238,8 @@ void noteGroupReading(GroupId id, const GroupReading &reading)
     if (change.notify)
         queueStatusChange(i + 1, reading.status, lastError);
 }
+
+} // namespace
 
 bool groupHealthRecord(long index, groupHealth &out)
 {

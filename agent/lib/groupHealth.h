@@ -50,7 +50,9 @@ bool deviceMissing(int err);
 constexpr size_t GROUP_ERROR_MAX = 127;   // octets of vlmGroupLastError
 struct groupHealth {
     GroupStatus status = GroupStatus::Ok;
-    bool read = false;                          // a reading has been noted
+    bool read = false;                          // a status has been decided
+    int streak = 0;                             // incomplete readings in a row
+    double notedAt = 0;                         // monotonic seconds of the last note
     time_t lastGood = 0;                        // the last complete reading; 0: none yet
     uint32_t failures = 0;                      // readings that failed since start (wraps)
     char lastError[GROUP_ERROR_MAX + 1] = {};   // printable ASCII, the last failure's cause
@@ -58,13 +60,23 @@ struct groupHealth {
 
 // What a noted reading calls for.
 struct GroupChange {
-    bool log = false;      // the status changed, or the first reading failed
-    bool notify = false;   // the status changed after the first reading
+    bool log = false;      // the status changed, or the first status decided is not ok
+    bool notify = false;   // the status changed after the first status decided
     GroupStatus from = GroupStatus::Ok;
 };
 
-// The rule, pure: applies one reading taken at `now` to the record.
-GroupChange judgeGroupReading(groupHealth &health, const GroupReading &reading, time_t now);
+// The rule, pure: applies one reading taken at `now` to the record. A
+// complete reading makes the group ok at once; incomplete ones change its
+// status once `confirm` of them come in a row (the status of the last one),
+// so that a reading that fails once in a while sends no pair of
+// notifications. Every incomplete reading is counted and its cause kept.
+GroupChange judgeGroupReading(groupHealth &health, const GroupReading &reading, time_t now, int confirm = 1);
+
+// How many incomplete readings in a row change a group's status: 3 for the
+// groups read every second (sensors, cpu, memory), 2 for the power supply
+// (whose failed reads are spaced out), 1 for the others, whose single
+// reading already covers seconds or minutes.
+int groupConfirmReadings(GroupId id);
 
 // The cause as the table keeps it: control characters and octets outside
 // ASCII made printable, cut to GROUP_ERROR_MAX octets.
@@ -79,6 +91,21 @@ int groupHealthRows();
 // Notes one reading of a group: updates its record, logs a change of status
 // on standard error and queues notification 106 for it. Safe on any thread.
 void noteGroupReading(GroupId id, const GroupReading &reading);
+
+// How long a group that reads on a period may go without noting a reading
+// before it counts as failing (its thread stuck, say on a tool that cannot
+// be killed, or never started), in seconds: several of its longest cycles
+// (period, time limits of its commands, back-off). 0 for the groups read at
+// start-up or on events.
+double groupSilenceLimit(GroupId id);
+
+// Main thread, every few seconds: a running group that has noted nothing
+// for longer than its limit gets a failing reading ("no reading for N s"),
+// and another each further limit while it stays silent.
+void checkGroupsStillReading(double monotonicNow);
+
+// Monotonic seconds, the clock the silence is measured on.
+double monotonicSeconds();
 
 // A copy of a group's record (index 1 .. groupHealthRows()); false for an
 // index outside the rows. Safe on any thread.

@@ -17,6 +17,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
+#include <sys/socket.h>
+#include <time.h>
 #include <sstream>
 #include <strings.h>
 #include <unistd.h>
@@ -88,14 +90,36 @@ void openDirectSession(const trapInfo *dest)
     list_add_tail(&si->list, &Global_sessionList);
 }
 
-// Called by the agent library each time the AgentX session to the master
-// opens: at start-up and when the agent reconnects. A reconnection follows a
-// master restart, and a restarted master has read snmpd.conf as it is now.
-// (A master that re-reads its files on SIGHUP keeps the session: the agent
-// cannot tell, and goes on sending its own copy until the next reconnection.)
-int masterConnected(int, int, void *, void *)
+// When the master at the other end of the AgentX session started, in
+// seconds since boot: its process, from the peer of the local socket. None
+// for a session over TCP or without /proc.
+std::optional<double> masterStart(netsnmp_session *session)
 {
-    masterReadConfiguration();
+    netsnmp_transport *transport = session ? snmp_sess_transport(snmp_sess_pointer(session)) : nullptr;
+    struct ucred peer = {};
+    socklen_t size = sizeof peer;
+    if (!transport || transport->sock < 0 ||
+        getsockopt(transport->sock, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0)
+        return std::nullopt;
+    std::ifstream in("/proc/" + std::to_string(peer.pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat))
+        return std::nullopt;
+    const std::optional<unsigned long long> ticks = parseProcStartTicks(stat);
+    const long perSecond = sysconf(_SC_CLK_TCK);
+    if (!ticks || perSecond <= 0)
+        return std::nullopt;
+    return static_cast<double>(*ticks) / static_cast<double>(perSecond);
+}
+
+// Called by the agent library each time the AgentX session to the master
+// opens (the session is the server argument): at start-up and when the agent
+// reconnects, after a master restart or after a ping the master missed.
+// (A master that re-reads its files on SIGHUP keeps both its process and
+// the session: the agent cannot tell, and goes on sending its own copy.)
+int masterConnected(int, int, void *session, void *)
+{
+    masterReadConfiguration(masterStart(static_cast<netsnmp_session *>(session)));
     return SNMP_ERR_NOERROR;
 }
 
@@ -160,14 +184,39 @@ bool sendsDirectly(const trapInfo &dest)
     return fieldText(dest.trapIp) != fieldText(dest.masterIp);
 }
 
-void masterReadConfiguration()
+void masterReadConfiguration(std::optional<double> started)
 {
     SemHold hold(sem_trap_id);
     list_for_each(pos, &Global_trapList)
     {
         trapInfo *dest = list_entry(pos, trapInfo, list);
-        setFieldText(dest->masterIp, fieldText(dest->trapIp));
+        if (started && *started > dest->editedAt)
+            setFieldText(dest->masterIp, fieldText(dest->trapIp));
     }
+}
+
+double secondsSinceBoot()
+{
+    struct timespec ts = {};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::optional<unsigned long long> parseProcStartTicks(std::string_view stat)
+{
+    const size_t close = stat.rfind(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    std::istringstream fields{std::string(stat.substr(close + 1))};
+    // Fields 3 (state) to 21 come before the start time.
+    std::string skip;
+    for (int field = 3; field <= 21; field++)
+        if (!(fields >> skip))
+            return std::nullopt;
+    unsigned long long ticks;
+    if (!(fields >> ticks))
+        return std::nullopt;
+    return ticks;
 }
 
 int init_trap_list()

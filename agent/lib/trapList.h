@@ -12,7 +12,9 @@
 #include <net-snmp/net-snmp-includes.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Where the master agent's configuration lives; the unit tests point it elsewhere.
@@ -32,6 +34,8 @@ struct trapInfo {
     // what the receiver expects (only the served column is cut to 9).
     char trapCommunity[TRAPSINK_LINE_EXAMINED + 1];
     char trapVersion[10];         // always "v1"
+    double editedAt;              // seconds since boot of the agent's last edit
+                                  // of its line; 0: none since the agent started
     long trapIndex;               // 1-based position among the destination lines
     list_head list;
 };
@@ -68,9 +72,22 @@ std::vector<TrapSinkLine> parseTrapSinkLines(const std::string &conf);
 // gets every notification from the master.
 bool sendsDirectly(const trapInfo &dest);
 
-// Main thread: the master agent has read snmpd.conf again, so it now serves
-// every destination at the address the file holds.
-void masterReadConfiguration();
+// Main thread: the AgentX session opened again. A master that started
+// (`masterStart`, seconds since boot) after the agent's last edit of a
+// destination's line has read that line: it now serves the address the file
+// holds. A reconnection to the same master (a ping it missed while busy)
+// changes nothing, and neither does one whose start cannot be told: the
+// agent goes on sending itself, a copy too many rather than none.
+void masterReadConfiguration(std::optional<double> masterStart);
+
+// Seconds since boot (CLOCK_BOOTTIME): the clock edits and the master's
+// start are compared on.
+double secondsSinceBoot();
+
+// The start of a process, in clock ticks since boot, from the text of its
+// /proc/PID/stat (field 22, counted after the command name in parentheses,
+// which may hold blanks and parentheses itself); none when it is not there.
+std::optional<unsigned long long> parseProcStartTicks(std::string_view stat);
 
 // Builds the destination list from snmpd.conf; a missing file gives an empty
 // list. Always 0.

@@ -200,7 +200,11 @@ int getStorageInfo()
     if (r.started && !r.timedOut)
         report = parseDfOutput(r.output);
     const bool listed = !report.storage.empty() || !report.nvram.empty();
-    if (!r.succeeded()) {
+    // df fails on any file system it cannot read and lists the others: the
+    // reading lacks something of ours only when a device it names is ours
+    // (a /dev path), or when it listed nothing at all.
+    const bool ours = r.errorOutput.find("/dev/") != std::string::npos;
+    if (!r.succeeded() && (!listed || ours)) {
         storage.add(r.notInstalled() ? GroupStatus::Absent : GroupStatus::Failing,
                     commandFailure(dfCommand, r, dfTimeLimit));
         nvram = storage;

@@ -372,7 +372,12 @@ void refreshDisks(GroupReading &reading)
         disks.push_back(std::move(lists));
     }
     if (disks.empty())
-        reading.absent("no disk");
+        reading.absent(hddCommandInstalled(SMARTCTL) ? "no disk" : std::string(SMARTCTL) + ": not installed");
+    else if (!entryHddFlag && static_cast<int>(disks.size()) < limit)
+        // A disk of the table is no longer listed: its row keeps what it
+        // last showed, which the group must not pass off as a reading.
+        reading.fail("the scan lists " + std::to_string(disks.size()) + " of the table's " + std::to_string(limit) +
+                     " disks");
 
     SemHold hold(sem_hdd_id);
     if (entryHddFlag) {

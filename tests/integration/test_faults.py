@@ -297,7 +297,7 @@ def test_groups_that_stop_reading_say_so_once_and_recover(make_board):
     board.add_chip()
     board.restore_command("lsusb")
     board.unplug("stick_b")
-    health = board.wait_groups({}, timeout=20)   # the power group waits longer between failed reads
+    health = board.wait_groups({}, timeout=30)   # the power group waits longer between failed reads
     assert all(health[g]["error"] == error and health[g]["failures"] >= 1 for g, (_, error) in causes.items())
     sent = board.group_notifications()
     for g, (status, error) in causes.items():

@@ -45,6 +45,29 @@ TEST(GroupHealth, ALineAndANotificationOnlyWhenTheStatusChanges)
     EXPECT_FALSE(c.log || c.notify);
 }
 
+TEST(GroupHealth, AGroupReadEverySecondChangesOnlyAfterFailuresInARow)
+{
+    // Fault: an input busy for one reading sending a failing and an ok
+    // notification; or the failure never shown when it lasts.
+    groupHealth h;
+    const int confirm = groupConfirmReadings(GroupId::Sensors);
+    EXPECT_EQ(confirm, 3);
+    judgeGroupReading(h, GroupReading{}, 1, confirm);
+    for (int round = 0; round < 3; round++) {
+        EXPECT_FALSE(judgeGroupReading(h, reading(GroupStatus::Failing, "VIN: busy"), 2, confirm).log);
+        EXPECT_FALSE(judgeGroupReading(h, reading(GroupStatus::Failing, "VIN: busy"), 3, confirm).log);
+        EXPECT_FALSE(judgeGroupReading(h, GroupReading{}, 4, confirm).log);
+    }
+    EXPECT_EQ(h.status, GroupStatus::Ok);
+    EXPECT_EQ(h.failures, 6u);   // counted all the same
+    judgeGroupReading(h, reading(GroupStatus::Failing, "VIN: gone"), 5, confirm);
+    judgeGroupReading(h, reading(GroupStatus::Absent, "no chip"), 6, confirm);
+    GroupChange c = judgeGroupReading(h, reading(GroupStatus::Absent, "no chip"), 7, confirm);
+    EXPECT_TRUE(c.log && c.notify);
+    EXPECT_EQ(h.status, GroupStatus::Absent);
+    EXPECT_EQ(groupConfirmReadings(GroupId::Storage), 1);
+}
+
 TEST(GroupHealth, AFailingPartOutweighsAnAbsentOneAndCausesAreKeptPrintable)
 {
     GroupReading r;
@@ -58,4 +81,30 @@ TEST(GroupHealth, AFailingPartOutweighsAnAbsentOneAndCausesAreKeptPrintable)
     const std::string printable = printableCause("df: \xc3\xa9tat\tinconnu\n" + std::string(200, 'x'));
     EXPECT_EQ(printable.size(), GROUP_ERROR_MAX);
     EXPECT_EQ(printable.substr(0, 20), "df: ??tat inconnu xx");
+}
+
+TEST(GroupHealth, AGroupWhoseThreadStopsReadingIsShownFailing)
+{
+    // Fault: a polling thread stuck (a tool that cannot be killed) or never
+    // started, its row keeping its last status, ok, for ever.
+    initGroupHealth(false);
+    const double start = monotonicSeconds();
+    noteGroupReading(GroupId::Memory, GroupReading{});
+    checkGroupsStillReading(start + 10);
+    groupHealth memory, disks, hotplug;
+    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Memory) + 1, memory));
+    EXPECT_EQ(memory.status, GroupStatus::Ok);
+    checkGroupsStillReading(start + 40);
+    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Memory) + 1, memory));
+    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Disks) + 1, disks));
+    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Hotplug) + 1, hotplug));
+    EXPECT_EQ(memory.status, GroupStatus::Failing);
+    EXPECT_EQ(std::string(memory.lastError).substr(0, 15), "no reading for ");
+    EXPECT_EQ(disks.status, GroupStatus::Ok);     // its limit is longer
+    EXPECT_EQ(hotplug.status, GroupStatus::Ok);   // it reads at events only
+    // The thread comes back: ok at its next reading.
+    noteGroupReading(GroupId::Memory, GroupReading{});
+    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Memory) + 1, memory));
+    EXPECT_EQ(memory.status, GroupStatus::Ok);
+    initGroupHealth(false);
 }

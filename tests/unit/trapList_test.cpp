@@ -1,4 +1,5 @@
 // Trap destinations from snmpd.conf and the notification queue.
+#include "lib/fieldCopy.h"
 #include "lib/trapList.h"
 
 #include <fstream>
@@ -108,6 +109,34 @@ TEST(TrapDestinations, BuiltWithIndexesBaseLineAndBoundedFields)
     // But the agent's own traps carry the whole community, or the receiver
     // refuses them; only the served column cuts it.
     EXPECT_STREQ(d[1]->trapCommunity, "averyveryverylongcommunity");
+}
+
+TEST(TrapDestinations, OnlyAMasterStartedAfterAnEditTakesTheReceiverOver)
+{
+    // Faults: a reconnection to the same master (a ping it missed while
+    // busy) taken for a restart, so that the changed receiver hears from
+    // nobody; a master whose start cannot be told taken as restarted.
+    TempSnmpdConf conf("trapsink 127.0.0.1 public 162\n");
+    init_trap_list();
+    trapInfo &dest = *destinations()[0];
+    setFieldText(dest.trapIp, "127.0.0.2");
+    dest.editedAt = 500.0;
+    masterReadConfiguration(400.0);          // the master from before the edit
+    EXPECT_TRUE(sendsDirectly(dest));
+    masterReadConfiguration(std::nullopt);   // cannot tell
+    EXPECT_TRUE(sendsDirectly(dest));
+    masterReadConfiguration(500.5);          // restarted since
+    EXPECT_FALSE(sendsDirectly(dest));
+}
+
+TEST(TrapDestinations, TheStartOfAProcessIsReadPastItsName)
+{
+    // The name may hold blanks and parentheses of its own.
+    const std::string stat =
+        "1234 (snmpd (x) y) S 1 1234 1234 0 -1 4194560 1062 0 0 0 3 5 0 0 20 0 1 0 987654 23040000 1200";
+    EXPECT_EQ(parseProcStartTicks(stat), 987654ull);
+    EXPECT_EQ(parseProcStartTicks("1234 (snmpd) S 1 2 3"), std::nullopt);
+    EXPECT_EQ(parseProcStartTicks("no parenthesis"), std::nullopt);
 }
 
 TEST(TrapDestinations, NoFileOrNoLineGivesAnEmptyList)
