@@ -4,7 +4,7 @@ has a name and a syntax its value fits, every notification the agent sends is
 named with the objects it carries, and every object of the MIB is served.
 
 The IETF modules it imports (SNMPv2-SMI, SNMPv2-TC, SNMPv2-CONF) are taken
-from tests/mibs-ietf/, as Debian ships them only in non-free.
+from mibs/ietf/, as Debian ships them only in non-free.
 
 The wireless groups are registered only by a build with them; set
 VLM_SUBAGENT_WIRELESS to such a binary to check them too."""
@@ -24,7 +24,7 @@ from simboard import (DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_SENSORS, ENT
 
 MODULE = "VELMORA-VLM-MIB"
 MIB_FILE = REPO / "mibs" / (MODULE + ".txt")
-IETF_DIR = REPO / "tests" / "mibs-ietf"
+IETF_DIR = REPO / "mibs" / "ietf"
 MIB_PATH = "+%s:%s" % (MIB_FILE.parent, IETF_DIR)
 WITH_MIB = ["-M", MIB_PATH, "-m", MODULE]
 WIRELESS = ENTERPRISE + ".106"
