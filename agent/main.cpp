@@ -39,6 +39,19 @@ int main(int argc, char **argv)
     // A parent may hand down SIGCHLD ignored; the kernel would then reap
     // every command the agent runs, and no exit status could be read.
     signal(SIGCHLD, SIG_DFL);
+    const CommandLine command = parseCommandLine(argc, argv);
+    switch (command.what) {
+    case Invocation::Help:
+        printUsage();
+        return 0;
+    case Invocation::Version:
+        printf("vlm_subagent %s\n", VLM_VERSION);
+        return 0;
+    case Invocation::CheckConfig:
+        return checkConfigFile(command.configFile);
+    default:
+        break;
+    }
     if (!checkArguments(argc, argv))
         return 1;
     // Before anything of the board is touched: the configuration file, the

@@ -38,14 +38,48 @@ struct XmlCharFree {
 };
 using XmlText = std::unique_ptr<xmlChar, XmlCharFree>;
 
+struct ParserFree {
+    void operator()(xmlParserCtxt *ctxt) const { xmlFreeParserCtxt(ctxt); }
+};
+
 // Blank text nodes are kept: a value made only of blanks must come back as it
 // was written, and the saved file keeps the layout it was installed with.
-DocPtr readDoc(const char *buf, int len)
+// When the text is not well-formed, `where` (if given) gets the file, the line
+// and libxml2's words for what is wrong: "FILE:LINE: MESSAGE".
+DocPtr readDoc(const char *buf, int len, std::string *where = nullptr)
 {
-    if (!buf || len <= 0)
+    auto fail = [where](int line, std::string what) {
+        if (where) {
+            while (!what.empty() && (what.back() == '\n' || what.back() == ' '))
+                what.pop_back();
+            *where = configFilePath + ":" + std::to_string(line) + ": " + what;
+        }
         return nullptr;
-    return DocPtr(xmlReadMemory(buf, len, nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_NOWARNING |
-                                                            XML_PARSE_NOERROR));
+    };
+    if (!buf || len <= 0)
+        return fail(1, "the file is empty");
+    std::unique_ptr<xmlParserCtxt, ParserFree> ctxt(xmlNewParserCtxt());
+    if (!ctxt)
+        return fail(0, "out of memory");
+    // The first error says where the text goes wrong; later ones follow from
+    // it (a tag left open is reported again at the end of the file).
+    struct FirstError {
+        int line = 0;
+        std::string message;
+    } first;
+    ctxt->_private = &first;
+    ctxt->sax->serror = [](void *userData, xmlErrorPtr e) {
+        auto *f = static_cast<FirstError *>(static_cast<xmlParserCtxt *>(userData)->_private);
+        if (f->message.empty() && e && e->message) {
+            f->line = e->line;
+            f->message = e->message;
+        }
+    };
+    DocPtr doc(xmlCtxtReadMemory(ctxt.get(), buf, len, nullptr, nullptr,
+                                 XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_NOERROR));
+    if (!doc)
+        return fail(first.line, first.message.empty() ? "not well-formed XML" : first.message);
+    return doc;
 }
 
 bool named(const xmlNode *node, const char *name)
@@ -294,7 +328,7 @@ ConfigWrite readConfigFile(std::string &text, const char *openError)
 {
     FILE *f = fopen(configFilePath.c_str(), "r");
     if (!f) {
-        perror(openError);
+        fprintf(stderr, "%s: %s: %s\n", openError, configFilePath.c_str(), strerror(errno));
         return ConfigWrite::OpenFailed;
     }
     char chunk[4096];
@@ -302,10 +336,11 @@ ConfigWrite readConfigFile(std::string &text, const char *openError)
     text.clear();
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
         text.append(chunk, n);
-    bool failed = ferror(f);
+    const int failed = ferror(f) ? errno : 0;
     fclose(f);
     if (failed || text.empty()) {
-        perror("read file error\n");
+        fprintf(stderr, "read file error: %s: %s\n", configFilePath.c_str(),
+                failed ? strerror(failed) : "the file is empty");
         return ConfigWrite::ReadFailed;
     }
     return ConfigWrite::Saved;
@@ -316,9 +351,9 @@ bool isVoltageGroup(const std::string &id)
     return id == "VIN" || id == "Vin" || id == "5VSB" || id == "VBAT" || id == "VCORE" || id == "12V";
 }
 
-bool readConfigValues(const char *buf, int len, ConfigValues &out)
+bool readConfigValues(const char *buf, int len, ConfigValues &out, std::string *where)
 {
-    DocPtr doc = readDoc(buf, len);
+    DocPtr doc = readDoc(buf, len, where);
     if (!doc)
         return false;
     out = ConfigValues();
@@ -489,7 +524,7 @@ int modifyIntValue_xmlFile(const char *typeName, const char *subTypeName, long m
 
 int modifyStrValue_xmlFile(const char *typeName, const char *subTypeName, const char *modifyValue)
 {
-    return legacyResult(writeEdits({{typeName, subTypeName, modifyValue}}, "openf file error\n"));
+    return legacyResult(writeEdits({{typeName, subTypeName, modifyValue}}, "openf file error"));
 }
 
 BootTimes computeBootTimes(const std::string &firstBootText, time_t now)
@@ -522,10 +557,10 @@ long nextBootCount(const std::string &stored)
     return count + 1;
 }
 
-int parse_xml_file(const char *buf, int len)
+int parse_xml_file(const char *buf, int len, std::string *where)
 {
     ConfigValues cv;
-    if (!readConfigValues(buf, len, cv))
+    if (!readConfigValues(buf, len, cv, where))
         return -1;
     applyToRecords(cv);
 

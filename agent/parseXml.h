@@ -36,7 +36,8 @@ enum class ConfigWrite {
 ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits);
 
 // Reads the whole file into text: Saved when it was read, OpenFailed (after
-// perror(openError)) or ReadFailed (after "read file error") otherwise.
+// "openError: FILE: why" on standard error) or ReadFailed (after "read file
+// error: FILE: why") otherwise.
 ConfigWrite readConfigFile(std::string &text, const char *openError = "openf file error");
 
 // The two write operations of the agent. 1 when the file was parsed and saved
@@ -53,7 +54,8 @@ std::string applyConfigEdits(const char *buf, int len, const std::vector<ConfigE
 // Parses the whole file held in buf, fills the group records and threshold
 // lists, counts this boot and fills the boot times (writing both back to the
 // file). 1 on success, -1 when the text is not well-formed XML.
-int parse_xml_file(const char *buf, int len);
+// `where` (if given) gets "FILE:LINE: what is wrong" when it is not.
+int parse_xml_file(const char *buf, int len, std::string *where = nullptr);
 
 // What the file says, before it is applied to the records. Every field keeps
 // the text found under its key; `present` flags keys that were there.
@@ -82,7 +84,9 @@ struct ConfigValues {
 };
 
 // Pure reading of the file's text. false when it is not well-formed XML.
-bool readConfigValues(const char *buf, int len, ConfigValues &out);
+// `where` (if given) gets "FILE:LINE: what is wrong" when it is not
+// well-formed.
+bool readConfigValues(const char *buf, int len, ConfigValues &out, std::string *where = nullptr);
 
 // The voltage groups of the file are the sensors' labels; "vin" in lower
 // case is not one of them.

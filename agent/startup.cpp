@@ -56,9 +56,29 @@ void printUsage()
     puts("******************************************************************\n");
 }
 
+CommandLine parseCommandLine(int argc, char **argv)
+{
+    CommandLine c;
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (argc == 2 && (first == "--help" || first == "-h"))
+        c.what = Invocation::Help;
+    else if (argc == 2 && (first == "--version" || first == "-V"))
+        c.what = Invocation::Version;
+    else if ((argc == 2 || argc == 3) && first == "--check-config") {
+        c.what = Invocation::CheckConfig;
+        c.configFile = argc == 3 ? argv[2] : "";
+    } else {
+        c.what = Invocation::Run;
+        for (int i = 1; i < argc; i++)
+            if (argv[i][0] == '-')
+                c.what = Invocation::Usage;
+    }
+    return c;
+}
+
 bool checkArguments(int argc, char **argv)
 {
-    if (argc != 1 && argc != 3 && argc != 5) {
+    if ((argc != 1 && argc != 3 && argc != 5) || parseCommandLine(argc, argv).what != Invocation::Run) {
         printUsage();
         return false;
     }
@@ -112,6 +132,23 @@ void claimSingleInstance()
         fprintf(stderr, "cannot write %s: %s\n", VLM_LOCK_FILE, strerror(errno));
 }
 
+int checkConfigFile(const std::string &file)
+{
+    if (!file.empty())
+        configFilePath = file;
+    std::string text;
+    if (readConfigFile(text) != ConfigWrite::Saved)
+        return 1;
+    ConfigValues values;
+    std::string where;
+    if (!readConfigValues(text.data(), static_cast<int>(text.size()), values, &where)) {
+        fprintf(stderr, "parse xml failed: %s\n", where.c_str());
+        return 1;
+    }
+    printf("%s: ok\n", configFilePath.c_str());
+    return 0;
+}
+
 void init_buffer()
 {
     // What a write cut short by a crash or power cut left beside the files
@@ -121,8 +158,9 @@ void init_buffer()
     std::string text;
     if (readConfigFile(text) != ConfigWrite::Saved)
         exit(1);
-    if (parse_xml_file(text.data(), static_cast<int>(text.size())) < 0) {
-        perror("parse xml failed");
+    std::string where;
+    if (parse_xml_file(text.data(), static_cast<int>(text.size()), &where) < 0) {
+        fprintf(stderr, "parse xml failed: %s\n", where.c_str());
         exit(1);
     }
     init_trap_list();

@@ -47,20 +47,44 @@ def test_wrong_argument_count_prints_usage_and_exits_1(sandbox, count):
 # -- the configuration file -----------------------------------------------------
 
 
+CONFIG = "/etc/snmp/vlmSNMPsubagent.xml"
+
+
 @pytest.mark.parametrize("content, message", [
-    (None, "openf file error: No such file or directory"),
-    ("", "read file error"),
-    ("<vlmSNMPsubagent><type><details>", "parse xml failed"),
+    (None, "openf file error: %s: No such file or directory" % CONFIG),
+    ("", "read file error: %s: the file is empty" % CONFIG),
+    ("<vlmSNMPsubagent><type>\n<details>\n<detail name=\"sysDescr\">x</detial>",
+     "parse xml failed: %s:3: Opening and ending tag mismatch: detail line 3 and detial" % CONFIG),
 ], ids=["missing", "empty", "not-well-formed"])
 def test_unusable_configuration_file_stops_the_agent(sandbox, content, message):
-    # Fault: the agent serving defaults (or crashing) instead of refusing to start.
+    # Faults: the agent serving defaults (or crashing) instead of refusing to
+    # start; a message that does not say which file, which line and what is
+    # wrong (or blames an unrelated errno); --check-config judging otherwise.
     if content is None:
         sandbox.remove_config()
     else:
         sandbox.write_config(content)
-    proc = sandbox.run_agent()
-    assert proc.returncode == 1
-    assert message in proc.stdout() + proc.stderr()
+    for args in ([], ["--check-config"]):
+        proc = sandbox.run_agent(args)
+        assert proc.returncode == 1, args
+        assert message in proc.stdout() + proc.stderr(), (args, proc.stdout() + proc.stderr())
+
+
+def test_the_command_line_answers_without_starting_the_agent(sandbox):
+    # Faults: --help or --version taken for a device path (the agent starts,
+    # or exits 1); an unknown option started with; --check-config counting a
+    # boot or rewriting the file it checks; the version not the package's.
+    changelog = (simboard.REPO / "debian" / "changelog").read_text().splitlines()[0]
+    version = re.match(r"vlm-subagent \(([^)-]+)", changelog).group(1)
+    before = sandbox.read_config()
+    for args, status, out in ((["--help"], 0, simboard.USAGE_TEXT), (["-h"], 0, simboard.USAGE_TEXT),
+                              (["--version"], 0, "vlm_subagent %s\n" % version), (["-V"], 0, None),
+                              (["--bogus"], 1, simboard.USAGE_TEXT), (["--check-config"], 0, CONFIG + ": ok\n")):
+        proc = sandbox.run_agent(args)
+        assert proc.returncode == status, (args, proc.stderr())
+        if out is not None:
+            assert proc.stdout() == out, args
+    assert sandbox.read_config() == before
 
 
 # -- boot bookkeeping -----------------------------------------------------------

@@ -29,6 +29,32 @@ TEST(CommandLine, TakesNoneTwoOrFourDevicePaths)
     EXPECT_FALSE(accepts({"vlm_subagent", "a", "b", "c", "d", "e"}));
 }
 
+TEST(CommandLine, OptionsAreTheirOwnWordsAndAnyOtherDashIsAUsageError)
+{
+    // Faults: an option taken for a device path (an agent started with
+    // "--help" as its tty), an option with other words accepted, a device
+    // pair that looks like an option let through.
+    auto what = [](std::vector<std::string> words) {
+        std::vector<char *> argv;
+        for (auto &w : words)
+            argv.push_back(&w[0]);
+        return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    };
+    EXPECT_EQ(what({"vlm_subagent", "--help"}).what, Invocation::Help);
+    EXPECT_EQ(what({"vlm_subagent", "-h"}).what, Invocation::Help);
+    EXPECT_EQ(what({"vlm_subagent", "-V"}).what, Invocation::Version);
+    EXPECT_EQ(what({"vlm_subagent", "--version", "x"}).what, Invocation::Usage);
+    EXPECT_EQ(what({"vlm_subagent", "--check-config"}).configFile, "");
+    CommandLine c = what({"vlm_subagent", "--check-config", "/tmp/new.xml"});
+    EXPECT_EQ(c.what, Invocation::CheckConfig);
+    EXPECT_EQ(c.configFile, "/tmp/new.xml");
+    EXPECT_EQ(what({"vlm_subagent", "--check-config", "a", "b"}).what, Invocation::Usage);
+    EXPECT_EQ(what({"vlm_subagent", "-x"}).what, Invocation::Usage);
+    EXPECT_EQ(what({"vlm_subagent", "/dev/ttyACM0", "-h"}).what, Invocation::Usage);
+    EXPECT_EQ(what({"vlm_subagent", "/dev/ttyACM0", "/dev/ttyACM2"}).what, Invocation::Run);
+    EXPECT_FALSE(accepts({"vlm_subagent", "--help", "/dev/ttyACM2"}));
+}
+
 TEST(CommandLine, PathsLongerThanTheirFieldAreRefusedNotCut)
 {
     EXPECT_TRUE(accepts({"vlm_subagent", "/dev/ttyUSB12345678", "/dev/ttyACM2"}));   // 19
