@@ -27,6 +27,7 @@ import atexit
 import ctypes
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -129,6 +130,16 @@ DEFAULT_SENSORS = (
 )
 
 DEMO_PIDFILE = Path(os.environ.get("VLM_SIMBOARD_PIDFILE", "/run/vlm-simboard.pid"))
+
+# Our MIB module with the IETF modules it imports, for Net-SNMP's tools: only
+# these, not Net-SNMP's default list, most of which Debian does not ship.
+MIB_MODULE = "VELMORA-VLM-MIB"
+MIB_DIRS = "+%s:%s" % (REPO / "mibs", REPO / "mibs" / "ietf")
+WITH_MIB = ["-M", MIB_DIRS, "-m", MIB_MODULE]
+# The receiver that names what it receives (Board.start_named_trapd).
+NAMED_TRAPD_PORT = 1162
+NAMED_TRAPD_LOG = "snmptrapd-named.log"
+NAMED_TRAP_LINE = "MIBTRAP"
 
 # The seven lines the agent prints (with puts) for a wrong argument count.
 USAGE_TEXT = (
@@ -733,6 +744,38 @@ def parse_trap_line(line: str) -> Optional[Trap]:
             if vb.oid == SNMP_TRAP_OID:
                 enterprise = str(vb.value)
     return Trap(version, int(fields[2] or 0), int(fields[3].lstrip(".") or 0), enterprise, varbinds, fields[5])
+
+
+class NamedTrap(NamedTuple):
+    """A notification as the receiver with our module loaded logs it."""
+    name: str                          # the notification's name ("hardwareDetectEvent")
+    time: float                        # its arrival, seconds since the epoch
+    varbinds: List[Tuple[str, str]]    # (name, value text) of the objects after snmpTrapOID.0
+    line: str
+
+
+def parse_named_trap_line(line: str) -> Optional[NamedTrap]:
+    """One line of the named receiver's log: NAMED_TRAP_LINE, the arrival
+    time, then "NAME = VALUE" per varbind, tab-separated. None for any
+    other line, and for a notification that is not one of our module's."""
+    fields = line.rstrip("\n").split("\t")
+    if len(fields) < 3 or fields[0] != NAMED_TRAP_LINE:
+        return None
+    try:
+        arrival = float(fields[1])
+    except ValueError:
+        return None
+    varbinds = [tuple(f.split(" = ", 1)) for f in fields[2:] if " = " in f]
+    for i, (_, value) in enumerate(varbinds):
+        m = re.match(r"OID: %s::(\w+)$" % MIB_MODULE, value)
+        if m:
+            return NamedTrap(m.group(1), arrival, varbinds[i + 1:], line.rstrip("\n"))
+    return None
+
+
+def named_notifications(log: Path) -> List[NamedTrap]:
+    """Our notifications in a named receiver's log, oldest first."""
+    return [t for t in map(parse_named_trap_line, log.read_text(errors="replace").splitlines()) if t]
 
 
 # ---------------------------------------------------------------------------
@@ -2353,6 +2396,28 @@ class Board:
                     name, log.read_text(errors="replace"), proc.stderr()))
             time.sleep(0.01)
         return proc
+
+    def start_named_trapd(self, port: int = NAMED_TRAPD_PORT, timeout: float = 5) -> Path:
+        """A second snmptrapd, with our module loaded, on 127.0.0.1:`port`:
+        snmpd sends it every notification as an SNMPv2c trap (a trap2sink
+        line, so it is started before snmpd). Its log holds a line per
+        notification (see parse_named_trap_line); returns the log's path."""
+        log = self.log_dir / NAMED_TRAPD_LOG
+        log.write_bytes(b"")
+        conf = self.etc / "snmptrapd-named.conf"
+        conf.write_text("disableAuthorization yes\n"
+                        "format2 %s\\t%%t\\t%%v\\n\n" % NAMED_TRAP_LINE)
+        self.add_trap2sink("127.0.0.1", port=port)
+        proc = self.spawn("snmptrapd-named", ["snmptrapd", "-f", "-Lf", str(log), "-C", "-c",
+                                              "/etc/snmp/" + conf.name] + WITH_MIB + ["127.0.0.1:%d" % port])
+        self.trapds["named"] = proc
+        deadline = time.monotonic() + timeout
+        while "NET-SNMP version" not in log.read_text(errors="replace"):
+            if not proc.running() or time.monotonic() > deadline:
+                raise BoardError("snmptrapd with the MIB did not start: %s%s" % (
+                    log.read_text(errors="replace"), proc.stderr()))
+            time.sleep(0.01)
+        return log
 
     def traps(self, name: str = "main", enterprise: Optional[str] = ENTERPRISE) -> List[Trap]:
         """Notifications received so far by receiver `name`, oldest first;
