@@ -18,15 +18,20 @@ board and drops its mounts; the holder ends when the board is closed, when its
 creator dies (its stdin reaches EOF) or when its unshare parent is killed.
 
 Used by the integration tests (import), `make demo` (`simboard.py demo`) and
-the benchmark; `simboard.py exec CMD...` runs a command inside the demo board,
-`simboard.py plug DEVICE` / `unplug DEVICE` attaches a USB device to it or
-takes one away (the board's lsusb and a kernel uevent).
+the benchmark. A demo board has a name (board1, board2 ..., or `demo --name
+NAME`) through which other processes reach it (see BoardState):
+`simboard.py exec CMD...` runs a command inside it, `plug DEVICE` / `unplug
+DEVICE` attaches a USB device to it or takes one away (the board's lsusb and
+a kernel uevent), `traps` prints the notifications its manager received by
+name; each takes `--board NAME`, by default the only board running.
 """
 
 import atexit
 import ctypes
+import fcntl
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -128,7 +133,19 @@ DEFAULT_SENSORS = (
     Sensor("curr", "Current", 1.5),
 )
 
-DEMO_PIDFILE = Path(os.environ.get("VLM_SIMBOARD_PIDFILE", "/run/vlm-simboard.pid"))
+# Boards that other processes reach by name (simboard.py exec --board NAME
+# ...): one state directory each under this one (see BoardState).
+BOARDS_DIR = Path(os.environ.get("VLM_SIMBOARD_RUN", "/run/vlm-simboard"))
+
+# Our MIB module with the IETF modules it imports, for Net-SNMP's tools: only
+# these, not Net-SNMP's default list, most of which Debian does not ship.
+MIB_MODULE = "VELMORA-VLM-MIB"
+MIB_DIRS = "+%s:%s" % (REPO / "mibs", REPO / "mibs" / "ietf")
+WITH_MIB = ["-M", MIB_DIRS, "-m", MIB_MODULE]
+# The receiver that names what it receives (Board.start_named_trapd).
+NAMED_TRAPD_PORT = 1162
+NAMED_TRAPD_LOG = "snmptrapd-named.log"
+NAMED_TRAP_LINE = "MIBTRAP"
 
 # The seven lines the agent prints (with puts) for a wrong argument count.
 USAGE_TEXT = (
@@ -735,6 +752,78 @@ def parse_trap_line(line: str) -> Optional[Trap]:
     return Trap(version, int(fields[2] or 0), int(fields[3].lstrip(".") or 0), enterprise, varbinds, fields[5])
 
 
+class NamedTrap(NamedTuple):
+    """A notification as the receiver with our module loaded logs it."""
+    name: str                          # the notification's name ("hardwareDetectEvent")
+    time: float                        # its arrival, seconds since the epoch
+    varbinds: List[Tuple[str, str]]    # (name, value text) of the objects after snmpTrapOID.0
+    line: str
+
+
+def parse_named_trap_line(line: str) -> Optional[NamedTrap]:
+    """One line of the named receiver's log: NAMED_TRAP_LINE, the arrival
+    time, then "NAME = VALUE" per varbind, tab-separated. None for any
+    other line, and for a notification that is not one of our module's."""
+    fields = line.rstrip("\n").split("\t")
+    if len(fields) < 3 or fields[0] != NAMED_TRAP_LINE:
+        return None
+    try:
+        arrival = float(fields[1])
+    except ValueError:
+        return None
+    varbinds = [tuple(f.split(" = ", 1)) for f in fields[2:] if " = " in f]
+    for i, (_, value) in enumerate(varbinds):
+        m = re.match(r"OID: %s::(\w+)$" % MIB_MODULE, value)
+        if m:
+            return NamedTrap(m.group(1), arrival, varbinds[i + 1:], line.rstrip("\n"))
+    return None
+
+
+def named_notifications(log: Path) -> List[NamedTrap]:
+    """Our notifications in a named receiver's log, oldest first."""
+    return [t for t in map(parse_named_trap_line, log.read_text(errors="replace").splitlines()) if t]
+
+
+def format_named_trap(trap: NamedTrap) -> str:
+    """A notification as the demo prints it: time and name, then an object
+    a line, by name, without our module's prefix and the value's type."""
+    lines = ["%s  %s" % (time.strftime("%H:%M:%S", time.localtime(trap.time)), trap.name)]
+    for name, value in trap.varbinds:
+        if name.startswith(MIB_MODULE + "::"):
+            name = name[len(MIB_MODULE) + 2:]
+        lines.append("          %s = %s" % (name, re.sub(r"^[\w-]+: ", "", value)))
+    return "\n".join(lines)
+
+
+class NamedTrapPrinter:
+    """Prints the notifications a named receiver's log gains, as they come."""
+
+    def __init__(self, log: Path, out=None):
+        self.log = log
+        self.out = out
+        self._offset = 0
+        self._partial = b""
+
+    def poll(self) -> int:
+        """Prints what arrived since the last call; returns how many."""
+        try:
+            with open(self.log, "rb") as f:
+                f.seek(self._offset)
+                data = f.read()
+        except FileNotFoundError:
+            return 0
+        self._offset += len(data)
+        lines = (self._partial + data).split(b"\n")
+        self._partial = lines.pop()
+        count = 0
+        for line in lines:
+            trap = parse_named_trap_line(line.decode(errors="replace"))
+            if trap is not None:
+                print(format_named_trap(trap), file=self.out or sys.stdout, flush=True)
+                count += 1
+        return count
+
+
 # ---------------------------------------------------------------------------
 # Wireless: NetworkManager's nmcli, the modem tool modem-cmd and the
 # NetworkManager connection files.
@@ -897,6 +986,16 @@ def _sanitizer_runtimes(binary: Path) -> List[str]:
     return _runtimes_cache[key]
 
 
+def _holder_alive(pid: int, root: Union[str, Path]) -> bool:
+    """True while process `pid` is the holder of the board in `root` (its
+    command line names the sandbox): a pid that was reused or a zombie is not."""
+    try:
+        with open("/proc/%d/cmdline" % int(pid), "rb") as f:
+            return str(root).encode() in f.read()
+    except (OSError, ValueError):
+        return False
+
+
 def _sweep_stale_boards():
     """Removes the sandbox directories of boards whose creator was killed
     before it could clean up: their holder is gone. Boards kept on purpose
@@ -904,15 +1003,9 @@ def _sweep_stale_boards():
     for root in Path(tempfile.gettempdir()).glob(BOARD_PREFIX + "*"):
         try:
             info = json.loads((root / "board.json").read_text())
-            if (root / "keep").exists():
+            if (root / "keep").exists() or _holder_alive(info["holder_pid"], root):
                 continue
-            try:
-                with open("/proc/%d/cmdline" % int(info["holder_pid"]), "rb") as f:
-                    if str(root).encode() in f.read():
-                        continue  # alive
-            except OSError:
-                pass
-        except (OSError, ValueError, KeyError):
+        except (OSError, ValueError, KeyError, TypeError):
             continue  # still being set up, or not ours
         shutil.rmtree(root, ignore_errors=True)
 
@@ -2354,6 +2447,28 @@ class Board:
             time.sleep(0.01)
         return proc
 
+    def start_named_trapd(self, port: int = NAMED_TRAPD_PORT, timeout: float = 5) -> Path:
+        """A second snmptrapd, with our module loaded, on 127.0.0.1:`port`:
+        snmpd sends it every notification as an SNMPv2c trap (a trap2sink
+        line, so it is started before snmpd). Its log holds a line per
+        notification (see parse_named_trap_line); returns the log's path."""
+        log = self.log_dir / NAMED_TRAPD_LOG
+        log.write_bytes(b"")
+        conf = self.etc / "snmptrapd-named.conf"
+        conf.write_text("disableAuthorization yes\n"
+                        "format2 %s\\t%%t\\t%%v\\n\n" % NAMED_TRAP_LINE)
+        self.add_trap2sink("127.0.0.1", port=port)
+        proc = self.spawn("snmptrapd-named", ["snmptrapd", "-f", "-Lf", str(log), "-C", "-c",
+                                              "/etc/snmp/" + conf.name] + WITH_MIB + ["127.0.0.1:%d" % port])
+        self.trapds["named"] = proc
+        deadline = time.monotonic() + timeout
+        while "NET-SNMP version" not in log.read_text(errors="replace"):
+            if not proc.running() or time.monotonic() > deadline:
+                raise BoardError("snmptrapd with the MIB did not start: %s%s" % (
+                    log.read_text(errors="replace"), proc.stderr()))
+            time.sleep(0.01)
+        return log
+
     def traps(self, name: str = "main", enterprise: Optional[str] = ENTERPRISE) -> List[Trap]:
         """Notifications received so far by receiver `name`, oldest first;
         with `enterprise`, only those under it (snmpd sends its own too)."""
@@ -2678,24 +2793,193 @@ def _holder_main(layout_json: str) -> int:
 
 
 # ---------------------------------------------------------------------------
+# Boards by name. A board that other processes reach (the demo's) has a
+# state directory BOARDS_DIR/NAME holding
+#   lock        locked (flock) by the process that runs the board, for as
+#               long as it runs it: the name is taken while the lock is held
+#   board.json  the holder's pid, the sandbox directory and the environment
+#               of programs inside, written once the board serves
+#   dev, log    links to the board's device files (vlmpsustatus ...) and logs
+# A board runs while its holder does. A directory whose lock is free and
+# whose holder is gone is what a killed board left behind: whoever finds it
+# removes it.
+
+BOARD_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9_-]{0,31}$")
+STATE_FILE = "board.json"
+
+
+def _state_info(directory: Path) -> Optional[dict]:
+    """The board.json of a state directory while its holder runs, else None."""
+    try:
+        info = json.loads((directory / STATE_FILE).read_text())
+        if _holder_alive(info["holder_pid"], info["root"]):
+            return info
+    except (OSError, ValueError, KeyError, TypeError):
+        pass
+    return None
+
+
+def _lock_state(directory: Path) -> Optional[int]:
+    """Locks the lock file of a state directory; returns its descriptor, or
+    None while another process holds it. FileNotFoundError when the
+    directory is gone or was replaced meanwhile."""
+    fd = os.open(directory / "lock", os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o644)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        os.close(fd)
+        return None
+    try:
+        here, mine = os.stat(directory / "lock"), os.fstat(fd)
+        if (here.st_dev, here.st_ino) != (mine.st_dev, mine.st_ino):
+            raise FileNotFoundError(str(directory / "lock"))
+    except OSError:
+        os.close(fd)
+        raise
+    return fd
+
+
+def running_boards() -> Dict[str, dict]:
+    """The boards that run now, by name: their board.json. The state of a
+    board whose holder is gone is removed on the way."""
+    found: Dict[str, dict] = {}
+    try:
+        entries = sorted(BOARDS_DIR.iterdir())
+    except FileNotFoundError:
+        return found
+    for directory in entries:
+        if not BOARD_NAME.match(directory.name) or directory.is_symlink() or not directory.is_dir():
+            continue
+        info = _state_info(directory)
+        if info is not None:
+            found[directory.name] = info
+            continue
+        try:
+            fd = _lock_state(directory)
+        except OSError:
+            continue
+        if fd is None:
+            continue   # its board is being brought up or taken down
+        stale = None
+        try:
+            # Moved out of the way first: a process taking the name meanwhile
+            # makes a directory of its own.
+            stale = Path(tempfile.mkdtemp(prefix=".stale-", dir=BOARDS_DIR))
+            os.rename(directory, stale / directory.name)
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
+        if stale is not None:
+            shutil.rmtree(stale, ignore_errors=True)
+    return found
+
+
+class BoardState:
+    """The name and state directory of a board this process runs:
+
+        with BoardState.claim() as state:   # board1, or the next free name
+            ... board.start() ...
+            state.publish(board)
+    """
+
+    def __init__(self, name: str, fd: int):
+        self.name = name
+        self.directory = BOARDS_DIR / name
+        self._fd: Optional[int] = fd
+
+    @classmethod
+    def claim(cls, name: Optional[str] = None) -> "BoardState":
+        """Takes `name`, or without one the first free of board1, board2 ...;
+        BoardError when `name` is taken."""
+        if name is not None and not BOARD_NAME.match(name):
+            raise BoardError("Unusable board name %r: letters, digits, '-' and '_', at most 32." % name)
+        BOARDS_DIR.mkdir(parents=True, exist_ok=True)
+        if name is not None:
+            state = cls._take(name)
+            if state is None:
+                raise BoardError("A board named %s is already running." % name)
+            return state
+        n = 1
+        while True:
+            state = cls._take("board%d" % n)
+            if state is not None:
+                return state
+            n += 1
+
+    @classmethod
+    def _take(cls, name: str) -> Optional["BoardState"]:
+        directory = BOARDS_DIR / name
+        for _ in range(20):
+            try:
+                directory.mkdir(exist_ok=True)
+                fd = _lock_state(directory)
+            except FileNotFoundError:
+                continue   # swept away meanwhile
+            if fd is None:
+                return None
+            if _state_info(directory) is not None:
+                os.close(fd)   # a live holder: its board is not ours to take over
+                return None
+            for entry in directory.iterdir():   # what a killed board left
+                if entry.name != "lock":
+                    if entry.is_dir() and not entry.is_symlink():
+                        shutil.rmtree(entry, ignore_errors=True)
+                    else:
+                        entry.unlink(missing_ok=True)
+            return cls(name, fd)
+        raise BoardError("Cannot take the board name %s: its directory keeps changing." % name)
+
+    def publish(self, board: "Board"):
+        """Makes `board` reachable by this name (once it serves)."""
+        for link, target in (("dev", board.dev_dir), ("log", board.log_dir)):
+            path = self.directory / link
+            path.unlink(missing_ok=True)
+            path.symlink_to(target)
+        _replace_file(self.directory / STATE_FILE, json.dumps({
+            "name": self.name, "holder_pid": board.holder_pid, "root": str(board.root),
+            "env": board.env(), "pid": os.getpid()}), 0o644)
+
+    def release(self):
+        """Gives the name up (before the board is closed). Safe to call twice."""
+        if self._fd is None:
+            return
+        shutil.rmtree(self.directory, ignore_errors=True)
+        os.close(self._fd)
+        self._fd = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+
+
+def find_board(name: Optional[str] = None) -> dict:
+    """The board.json of the running board called `name`, or of the only
+    one running; BoardError saying which run otherwise."""
+    boards = running_boards()
+    if name is not None:
+        if name in boards:
+            return boards[name]
+        raise BoardError("No board named %s is running (%s)." % (
+            name, "running: " + ", ".join(boards) if boards else "none is"))
+    if len(boards) == 1:
+        return next(iter(boards.values()))
+    if not boards:
+        raise BoardError("No simulated board is running (start one with: make demo).")
+    raise BoardError("%d boards are running (%s): name one with --board NAME." % (len(boards), ", ".join(boards)))
+
+
+# ---------------------------------------------------------------------------
 # Command line.
 
 
-def _read_demo_pidfile() -> dict:
+def _demo(name: Optional[str]) -> int:
     try:
-        info = json.loads(DEMO_PIDFILE.read_text())
-        pid = int(info["holder_pid"])
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            if b"_holder" not in f.read():
-                raise OSError("stale")
-        return info
-    except (OSError, ValueError, KeyError):
-        return {}
-
-
-def _demo() -> int:
-    if _read_demo_pidfile():
-        print("A demo board is already running (%s)." % DEMO_PIDFILE, file=sys.stderr)
+        state = BoardState.claim(name)
+    except BoardError as e:
+        print(e, file=sys.stderr)
         return 1
     stop = threading.Event()
     for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
@@ -2706,9 +2990,15 @@ def _demo() -> int:
     def step(what, detail=""):
         print("  %-14s %s" % (what, detail), flush=True)
 
+    def show(argv):
+        """Runs a Net-SNMP tool inside the board, shown as the command that does it from the host."""
+        print("\n$ %s exec %s" % (me_cmd, " ".join(argv)), flush=True)
+        out = board.exec(argv, timeout=30)
+        print(out.stdout + out.stderr, end="", flush=True)
+
     board = Board()
     try:
-        print("=== vlm_subagent on the simulated board ===", flush=True)
+        print("=== vlm_subagent on the simulated board %s ===" % state.name, flush=True)
         board.start()
         step("sandbox", "%s (namespaces of pid %d)" % (board.root, board.holder_pid))
         step("/dev/vmspname", DEFAULT_PRODUCT_NAME)
@@ -2730,7 +3020,10 @@ def _demo() -> int:
                            _plural(DEFAULT_PARTITIONS.get(node, 1), "partition"))
             for node, name in DEFAULT_DISKS))
         board.start_trapd()
-        step("snmptrapd", "receiving on udp 127.0.0.1:162")
+        step("snmptrapd", "receiving on udp 127.0.0.1:162 (the agent's trapsink)")
+        named_log = board.start_named_trapd()
+        step("snmptrapd", "with %s on udp 127.0.0.1:%d (snmpd's trap2sink): names what it receives"
+             % (MIB_MODULE, NAMED_TRAPD_PORT))
         board.start_snmpd()
         step("snmpd", "udp 127.0.0.1:161, AgentX master on %s" % board.agentx_socket)
         board.start_agent()
@@ -2749,59 +3042,63 @@ def _demo() -> int:
         while board.snmpget(ENTERPRISE + ".200.3.1.1.0")[0].value in (0, None) and \
                 time.monotonic() < deadline + 4:
             time.sleep(0.1)
-        DEMO_PIDFILE.write_text(json.dumps({"holder_pid": board.holder_pid,
-                                            "root": str(board.root), "env": board.env()}))
+        state.publish(board)
 
-        cmd = ["snmpwalk", "-v2c", "-c", "public", "127.0.0.1", ENTERPRISE]
-        walk = board.exec(cmd)
-        print("\n$ " + " ".join(cmd))
-        print(walk.stdout + walk.stderr, end="")
-        print("\nThe board keeps serving until Ctrl-C. From another terminal:")
-        print("  %s exec snmpget -v2c -c public 127.0.0.1 %s.2.0" % (me_cmd, SYSINFO))
-        print("  %s exec snmpset -v2c -c private 127.0.0.1 %s.2.0 s 'my-device'" % (me_cmd, SYSINFO))
-        print("  %s exec snmpwalk -v2c -c public 127.0.0.1 %s" % (me_cmd, ENTERPRISE))
-        print("  %s exec cat /etc/snmp/%s" % (me_cmd, CONFIG_NAME))
-        print("  %s exec /usr/local/sbin/vlm_smartctl -a /dev/sda   (what the agent reads of a disk)" % me_cmd)
-        print("  %s exec sh -c 'echo 90000 > /sys/class/hwmon/hwmon0/temp1_input'"
-              "   (Temp CPU to 90.0 C: an alarm)" % me_cmd)
-        print("  %s plug stick_a     (a USB stick arrives: two rows in %s.200.3.6.4, two notifications)"
-              % (me_cmd, ENTERPRISE))
-        print("  %s unplug stick_a   (and leaves again; plug alone lists the USB devices)" % me_cmd)
-        print("  echo 10 > %s   (power input 2 fails: notification 105; 11 restores it)"
-              % (board.dev_dir / "vlmpsustatus"))
-        print("  echo EE > %s   (the inputs cannot be read: the group table %s.100.3.1 shows power"
-              " failing, notification 106; 11 again and it recovers)" % (board.dev_dir / "vlmpsustatus", ENTERPRISE))
-        print("  %s exec            (a shell inside the board)" % me_cmd)
-        print("Logs of snmpd, snmptrapd and the agent: %s" % board.log_dir, flush=True)
-        while not stop.wait(0.5):
+        snmp = WITH_MIB + ["-v2c", "-c", "public", "127.0.0.1"]
+        show(["snmpwalk"] + snmp + [ENTERPRISE])
+        for table in ("tpTable", "vtTable", "vlmGroupTable"):
+            show(["snmptable", "-Cb"] + snmp + [table])
+        psu = state.directory / "dev" / "vlmpsustatus"
+
+        def commands(heading, lines):
+            print(heading)
+            for command, what in lines:
+                print(("  %-58s  # %s" % (command, what)) if what else "  " + command)
+
+        commands("\nThe board %s serves until Ctrl-C. From another terminal:" % state.name, (
+            ("%s exec snmpget -v2c -c public 127.0.0.1 %s.2.0" % (me_cmd, SYSINFO), ""),
+            ("%s exec snmpset -v2c -c private 127.0.0.1 %s.2.0 s 'my-device'" % (me_cmd, SYSINFO), ""),
+            ("%s exec snmptable -Cb %s 127.0.0.1 hwdTable" % (me_cmd, " ".join(snmp[:-1])), ""),
+            ("%s exec cat /etc/snmp/%s" % (me_cmd, CONFIG_NAME), "the agent's configuration"),
+            ("%s exec" % me_cmd, "a shell inside the board")))
+        commands("What the manager hears of (the notifications print below as they arrive):", (
+            ("%s exec sh -c 'echo 90000 > /sys/class/hwmon/hwmon0/temp1_input'" % me_cmd,
+             "Temp CPU at 90 C: temperatureThresholdAlarm (45000: ...Clear)"),
+            ("echo 10 > %s" % psu, "power input 2 fails: powerStateChange"),
+            ("echo EE > %s" % psu, "the inputs cannot be read: vlmGroupStatusChange"),
+            ("echo 11 > %s" % psu, "both good again: vlmGroupStatusChange, powerStateChange"),
+            ("%s plug stick_a" % me_cmd, "a USB stick arrives: hardwareDetectEvent, twice"),
+            ("%s unplug stick_a" % me_cmd, "and leaves (plug alone lists the USB devices)"),
+            ("%s traps --follow" % me_cmd, "the notifications, in another terminal")))
+        print("With several boards running, name this one after the command: %s exec --board %s ..."
+              % (me_cmd, state.name))
+        print("Logs of snmpd, snmptrapd and the agent: %s" % (state.directory / "log"))
+        print("\nNotifications, as a manager with %s receives them:" % MIB_MODULE, flush=True)
+        printer = NamedTrapPrinter(named_log)
+        while not stop.wait(0.3):
+            printer.poll()
             if not board.agent.running():
                 print("\nvlm_subagent exited with status %s\n%s" % (
                     board.agent.returncode, board.agent_output()), flush=True)
+                break
+            if not _holder_alive(board.holder_pid, board.root):
+                print("\nThe board's holder process has ended.", flush=True)
                 break
     except BoardError as e:
         print("\nThe board could not be brought up: %s" % e, file=sys.stderr)
         return 1
     finally:
-        try:
-            if json.loads(DEMO_PIDFILE.read_text()).get("holder_pid") == board.holder_pid:
-                DEMO_PIDFILE.unlink()
-        except (OSError, ValueError):
-            pass
+        state.release()
         print("\nStopping the board...", flush=True)
         board.close()
         print("Board stopped; the host is as it was.")
     return 0
 
 
-def _exec(argv: List[str]) -> int:
-    info = _read_demo_pidfile()
-    if not info:
-        print("No demo board is running (start one with: make demo).", file=sys.stderr)
-        return 1
-    if not argv:
-        argv = ["/bin/sh"]
+def _exec(board_name: Optional[str], argv: List[str]) -> int:
+    info = find_board(board_name)
     cmd = ["nsenter", "-t", str(info["holder_pid"]), "-m", "-i", "-n", "-p",
-           "--wd=%s" % (Path(info["root"]) / "run"), "--"] + argv
+           "--wd=%s" % (Path(info["root"]) / "run"), "--"] + (argv or ["/bin/sh"])
     return subprocess.run(cmd, env=info["env"]).returncode
 
 
@@ -2815,27 +3112,82 @@ def _usb_title(name: str) -> str:
     return first.split(": ID ", 1)[-1][10:].strip() or first.split(": ID ", 1)[-1][:9]
 
 
-def _usb_cli(action: str, argv: List[str]) -> int:
-    """plug NAME / unplug NAME on the running demo board."""
+def _usb_cli(action: str, board_name: Optional[str], argv: List[str]) -> int:
+    """plug DEVICE / unplug DEVICE on a running board."""
     if len(argv) != 1:
-        print("usage: %s %s DEVICE    (DEVICE: one of the USB fixtures)" % (sys.argv[0], action), file=sys.stderr)
+        print("usage: %s %s [--board NAME] DEVICE    (DEVICE: one of the USB fixtures)"
+              % (sys.argv[0], action), file=sys.stderr)
         for name in usb_fixture_names():
             print("  %-16s %-9s %s" % (name, usb_kind(usb_fixture(name)) or "-", _usb_title(name)), file=sys.stderr)
         return 2
-    info = _read_demo_pidfile()
-    if not info:
-        print("No demo board is running (start one with: make demo).", file=sys.stderr)
-        return 1
+    info = find_board(board_name)
     board = Board.attach(info["root"], info["holder_pid"])
-    try:
-        messages = board.plug(argv[0]) if action == "plug" else board.unplug(argv[0])
-    except BoardError as e:
-        print(e, file=sys.stderr)
-        return 1
+    messages = board.plug(argv[0]) if action == "plug" else board.unplug(argv[0])
     for message in messages:
         print("uevent %s" % message.split(b"\0", 1)[0].decode())
     print("attached now: %s" % ", ".join(board.usb_devices()))
     return 0
+
+
+def _traps(board_name: Optional[str], follow: bool) -> int:
+    """The notifications a board's named receiver has got; with `follow`,
+    then those that come, until Ctrl-C or the board's end."""
+    info = find_board(board_name)
+    log = Path(info["root"]) / "log" / NAMED_TRAPD_LOG
+    if not log.exists():
+        raise BoardError("The board %s has no receiver with %s." % (info.get("name", "?"), MIB_MODULE))
+    printer = NamedTrapPrinter(log)
+    printer.poll()
+    try:
+        while follow and _holder_alive(info["holder_pid"], info["root"]):
+            time.sleep(0.3)
+            printer.poll()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+def _list() -> int:
+    boards = running_boards()
+    for name, info in boards.items():
+        print("%-12s holder pid %-8s %s" % (name, info["holder_pid"], info["root"]))
+    if not boards:
+        print("No simulated board is running.", file=sys.stderr)
+    return 0
+
+
+def _options(args: List[str], known: Dict[str, bool]) -> Tuple[Dict[str, object], List[str]]:
+    """The leading options of a command's arguments (`known`: each option and
+    whether it takes a value, as --opt VALUE or --opt=VALUE), and the rest."""
+    found: Dict[str, object] = {}
+    while args and args[0].split("=", 1)[0] in known:
+        flag, eq, value = args[0].partition("=")
+        if not known[flag]:
+            found[flag], args = True, args[1:]
+        elif eq:
+            found[flag], args = value, args[1:]
+        elif len(args) >= 2:
+            found[flag], args = args[1], args[2:]
+        else:
+            raise BoardError("%s needs a value" % flag)
+    return found, args
+
+
+USAGE = """\
+usage: %(me)s demo [--name NAME]
+       %(me)s exec [--board NAME] [COMMAND [ARG...]]
+       %(me)s plug|unplug [--board NAME] [DEVICE]
+       %(me)s traps [--board NAME] [--follow]
+       %(me)s list
+  demo     run vlm_subagent on a simulated board until Ctrl-C; the board is
+           named NAME, or board1 (board2 ... when taken)
+  exec     run a command inside a running board (no COMMAND: a shell)
+  plug     attach a USB device to a running board (no DEVICE: list them)
+  unplug   take a USB device away from it
+  traps    the notifications the board's manager received, by name; with
+           --follow, then each as it arrives
+  list     the running boards
+--board NAME: the board to use; without it, the only board running."""
 
 
 def main(argv: List[str]) -> int:
@@ -2844,17 +3196,28 @@ def main(argv: List[str]) -> int:
     if len(argv) >= 2 and argv[1] == "_libsensors":
         print(json.dumps(_libsensors_report()))
         return 0
-    if len(argv) >= 2 and argv[1] == "demo":
-        return _demo()
-    if len(argv) >= 2 and argv[1] == "exec":
-        return _exec(argv[2:])
-    if len(argv) >= 2 and argv[1] in ("plug", "unplug"):
-        return _usb_cli(argv[1], argv[2:])
-    print("usage: %s demo | exec COMMAND [ARG...] | plug DEVICE | unplug DEVICE\n"
-          "  demo     run vlm_subagent on a simulated board until Ctrl-C\n"
-          "  exec     run a command inside the running demo board\n"
-          "  plug     attach a USB device to the running demo board (no DEVICE: list them)\n"
-          "  unplug   take a USB device away from it" % argv[0], file=sys.stderr)
+    command, args = (argv[1], argv[2:]) if len(argv) >= 2 else ("", [])
+    try:
+        if command == "demo":
+            options, rest = _options(args, {"--name": True})
+            if not rest:
+                return _demo(options.get("--name"))
+        elif command == "exec":
+            options, rest = _options(args, {"--board": True})
+            return _exec(options.get("--board"), rest)
+        elif command in ("plug", "unplug"):
+            options, rest = _options(args, {"--board": True})
+            return _usb_cli(command, options.get("--board"), rest)
+        elif command == "traps":
+            options, rest = _options(args, {"--board": True, "--follow": False})
+            if not rest:
+                return _traps(options.get("--board"), bool(options.get("--follow")))
+        elif command == "list" and not args:
+            return _list()
+    except BoardError as e:
+        print(e, file=sys.stderr)
+        return 1
+    print(USAGE % {"me": argv[0]}, file=sys.stderr)
     return 2
 
 

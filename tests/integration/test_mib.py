@@ -19,8 +19,8 @@ from typing import Dict, List, NamedTuple, Optional, Tuple
 
 import pytest
 
-from simboard import (DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_SENSORS, ENTERPRISE, REPO, FileSystem, Sensor,
-                      SnmpError)
+from simboard import (DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_SENSORS, ENTERPRISE, REPO, FileSystem, NamedTrap,
+                      Sensor, SnmpError, named_notifications)
 
 MODULE = "VELMORA-VLM-MIB"
 MIB_FILE = REPO / "mibs" / (MODULE + ".txt")
@@ -430,50 +430,6 @@ def test_objects_are_writable_exactly_where_the_mib_says(make_board, mib):
 
 # -- notifications ------------------------------------------------------------------------------
 
-TRAPD_PORT = 1162
-NOTIFICATION_LINE = "MIBTRAP"
-
-
-def start_named_receiver(board):
-    """An snmptrapd with our module loaded, which snmpd sends every
-    notification to as an SNMPv2c trap (a trap2sink line)."""
-    log = board.log_dir / "snmptrapd-mib.log"
-    log.write_bytes(b"")
-    (board.etc / "snmptrapd-mib.conf").write_text(
-        "disableAuthorization yes\n"
-        "format2 %s\\t%%v\\n\n" % NOTIFICATION_LINE)
-    board.add_trap2sink("127.0.0.1", port=TRAPD_PORT)
-    proc = board.spawn("snmptrapd-mib", ["snmptrapd", "-f", "-Lf", str(log), "-C", "-c",
-                                         "/etc/snmp/snmptrapd-mib.conf"] + WITH_MIB +
-                       ["127.0.0.1:%d" % TRAPD_PORT])
-    deadline = time.monotonic() + 5
-    while "NET-SNMP version" not in log.read_text(errors="replace"):
-        assert proc.running() and time.monotonic() < deadline, log.read_text(errors="replace") + proc.stderr()
-        time.sleep(0.02)
-    return log
-
-
-class Named(NamedTuple):
-    name: str                          # the notification's name
-    varbinds: List[Tuple[str, str]]    # (name, value text) of the objects after snmpTrapOID.0
-    line: str
-
-
-def named_notifications(log: Path) -> List[Named]:
-    out = []
-    for line in log.read_text(errors="replace").splitlines():
-        fields = line.split("\t")
-        if fields[0] != NOTIFICATION_LINE:
-            continue
-        varbinds = [tuple(f.split(" = ", 1)) for f in fields[1:] if " = " in f]
-        for i, (_, value) in enumerate(varbinds):
-            m = re.match(r"OID: %s::(\w+)$" % MODULE, value)
-            if m:
-                out.append(Named(m.group(1), varbinds[i + 1:], line))
-                break
-    return out
-
-
 def memory_in_use(percent):
     """/proc/meminfo figures giving `percent` in use."""
     d = DEFAULT_MEMINFO
@@ -492,7 +448,7 @@ def filesystems(sda1_use):
     return out
 
 
-def wait_named(log: Path, names, timeout: float) -> List[Named]:
+def wait_named(log: Path, names, timeout: float) -> List[NamedTrap]:
     deadline = time.monotonic() + timeout
     while True:
         got = named_notifications(log)
@@ -514,7 +470,7 @@ def test_a_receiver_with_the_mib_names_every_notification_and_its_objects(make_b
     # column under its own OID, without a row); a value whose type disagrees with its
     # object's syntax.
     board = make_board(sensors=SENSORS)
-    log = start_named_receiver(board)
+    log = board.start_named_trapd()
     board.start_snmpd()
     board.start_agent()
     time.sleep(2.5)   # the first readings, which are not announced
