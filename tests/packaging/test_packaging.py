@@ -12,6 +12,7 @@ instead. VLM_BUILD names the CMake build directory holding the agent for
 """
 
 import os
+import re
 import shutil
 import subprocess
 from pathlib import Path
@@ -219,7 +220,7 @@ def repack(deb, out, version, factory=None):
     return out
 
 
-def test_package_metadata(packages):
+def test_package_metadata(packages, tmp_path):
     agent = packages["vlm-subagent"]
     depends = deb_field(agent, "Depends")
     assert "snmpd" in [d.strip().split(" ")[0] for d in depends.split(",")]
@@ -228,6 +229,14 @@ def test_package_metadata(packages):
     dkms = packages["vlm-drivers-dkms"]
     assert deb_field(dkms, "Architecture") == "all"
     assert "dkms" in deb_field(dkms, "Depends")
+    # The modules are loaded at boot by name: a name that is not one DKMS
+    # builds would only be logged as not found.
+    check(["dpkg-deb", "-x", str(dkms), str(tmp_path)])
+    load = (tmp_path / "usr/lib/modules-load.d/vlm-drivers.conf").read_text()
+    listed = {line.strip() for line in load.splitlines() if line.strip() and not line.startswith("#")}
+    built = set(re.findall(r'BUILT_MODULE_NAME\[\d+\]="(\w+)"',
+                           next(tmp_path.glob("usr/src/vlm-drivers-*/dkms.conf")).read_text()))
+    assert listed == built == {"vmspname", "vlmpsustatus"}
 
 
 def test_agent_package_installs_agent_mib_unit_and_configuration(packages, root):
