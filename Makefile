@@ -80,23 +80,33 @@ driver-check: drivers
 	tests/driver/vmspname/qemu/run drivers/vmspname/vmspname.ko \
 		$(DRIVER_BUILD)/vmspname-i386/vmspname.ko $(DRIVER_BUILD)/vmspname-qemu
 
-# Installation. The agent and vlm_smartctl go to $(PREFIX)/sbin, the unit to
-# systemd's system unit directory, with its ExecStart naming the installed
-# agent. The configuration, the MIB directory and the path the agent runs
-# vlm_smartctl from are fixed in the agent and Net-SNMP, whatever the prefix:
-# /etc/snmp/vlmSNMPsubagent.xml (installed only when there is none: it holds
-# the operator's settings), /usr/share/snmp/mibs and
-# /usr/local/sbin/vlm_smartctl (linked to the installed one if that is
-# elsewhere; SMARTCTL_PATH= leaves it out). DESTDIR is honoured throughout.
-# install-files installs what $(BUILD) holds without building.
+# Installation. The agent and vlm_smartctl go to $(PREFIX)/sbin, their
+# manual pages to $(MANDIR)/man8, the unit to systemd's system unit
+# directory, with its ExecStart naming the installed agent. $(DATADIR) holds
+# the factory configuration file, the snmpd.conf drop-in to copy and, in
+# mibs/, our MIB module with the IETF base modules it imports (all four in
+# one directory, for snmpwalk -M). The configuration, the path the agent runs
+# vlm_smartctl from and Net-SNMP's MIB directory are fixed in the agent and
+# Net-SNMP, whatever the prefix: /etc/snmp/vlmSNMPsubagent.xml (copied from
+# the factory file only when there is none: it holds the operator's
+# settings), /usr/local/sbin/vlm_smartctl (linked to the installed one if
+# that is elsewhere; SMARTCTL_PATH= leaves it out) and
+# /usr/share/snmp/mibs/VELMORA-VLM-MIB.txt (a link to ours; the base modules
+# stay out of that directory, which other packages fill). DESTDIR is
+# honoured throughout. install-files installs what $(BUILD) holds without
+# building.
 PREFIX ?= /usr/local
 SBINDIR ?= $(PREFIX)/sbin
+DATADIR ?= $(PREFIX)/share/vlm-subagent
 DOCDIR ?= $(PREFIX)/share/doc/vlm-subagent
+MANDIR ?= $(PREFIX)/share/man
 CONFDIR ?= /etc/snmp
 MIBDIR ?= /usr/share/snmp/mibs
 UNITDIR ?= $(or $(shell pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null),/lib/systemd/system)
 SMARTCTL_PATH ?= /usr/local/sbin/vlm_smartctl
-MIBS := $(wildcard mibs/*.txt)
+MIB := mibs/VELMORA-VLM-MIB.txt
+IETF_MIBS := $(wildcard mibs/ietf/*.txt)
+MANPAGES := man/vlm_subagent.8 man/vlm_smartctl.8
 
 install: all
 	$(MAKE) install-files
@@ -104,15 +114,20 @@ install: all
 install-files:
 	@[ -x $(BUILD)/vlm_subagent ] || { echo "install: no $(BUILD)/vlm_subagent (run make first)" >&2; exit 1; }
 	install -d $(DESTDIR)$(SBINDIR) $(DESTDIR)$(CONFDIR) $(DESTDIR)$(MIBDIR) \
-		$(DESTDIR)$(UNITDIR) $(DESTDIR)$(DOCDIR)
+		$(DESTDIR)$(DATADIR)/mibs $(DESTDIR)$(DATADIR)/snmpd.conf.d \
+		$(DESTDIR)$(UNITDIR) $(DESTDIR)$(DOCDIR) $(DESTDIR)$(MANDIR)/man8
 	install -m 0755 $(BUILD)/vlm_subagent packaging/vlm_smartctl $(DESTDIR)$(SBINDIR)/
-	$(if $(MIBS),install -m 0644 $(MIBS) $(DESTDIR)$(MIBDIR)/)
+	install -m 0644 $(MANPAGES) $(DESTDIR)$(MANDIR)/man8/
+	install -m 0644 $(MIB) $(IETF_MIBS) $(DESTDIR)$(DATADIR)/mibs/
+	ln -sfnr $(DESTDIR)$(DATADIR)/mibs/$(notdir $(MIB)) $(DESTDIR)$(MIBDIR)/$(notdir $(MIB))
+	install -m 0644 config/vlmSNMPsubagent.xml $(DESTDIR)$(DATADIR)/
+	install -m 0644 config/snmpd.conf.d/vlm-subagent.conf $(DESTDIR)$(DATADIR)/snmpd.conf.d/
 	sed -e 's|^ExecStart=/usr/local/sbin/|ExecStart=$(SBINDIR)/|' \
 		-e 's|file:///usr/share/doc/vlm-subagent/|file://$(DOCDIR)/|' \
 		packaging/vlm-subagent.service > $(DESTDIR)$(UNITDIR)/vlm-subagent.service
 	chmod 0644 $(DESTDIR)$(UNITDIR)/vlm-subagent.service
 	install -m 0644 README.md $(DESTDIR)$(DOCDIR)/
-	@if [ -e $(DESTDIR)$(CONFDIR)/vlmSNMPsubagent.xml ]; then \
+	@if [ -e $(DESTDIR)$(CONFDIR)/vlmSNMPsubagent.xml ] || [ -L $(DESTDIR)$(CONFDIR)/vlmSNMPsubagent.xml ]; then \
 		echo "keeping $(DESTDIR)$(CONFDIR)/vlmSNMPsubagent.xml"; \
 	else \
 		echo "install -m 0644 config/vlmSNMPsubagent.xml $(DESTDIR)$(CONFDIR)/"; \
@@ -123,7 +138,7 @@ install-files:
 
 # The Debian packages vlm-subagent and vlm-drivers-dkms, built with
 # dpkg-buildpackage from a copy of the working tree, into $(DEB_DIR); lintian
-# must report no error.
+# must report no error or warning.
 DEB_DIR ?= build-deb
 
 deb: deps

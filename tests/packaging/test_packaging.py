@@ -1,9 +1,11 @@
 """Installation and packages: `make install` into scratch roots, the Debian
 packages built from the working tree, the agent package installed, upgraded
-and removed with dpkg in scratch roots (its maintainer scripts run there
-through DPKG_ROOT), the DKMS sources built for the packaged kernel headers,
-the systemd unit checked by systemd-analyze, and the package booted under
-systemd in a container (service-sandbox-check).
+(also from 1.0.0, which shipped the configuration as a conffile) and removed
+with dpkg in scratch roots (its maintainer scripts run there through
+DPKG_ROOT), the DKMS sources built for the packaged kernel headers, the
+systemd unit checked by systemd-analyze, and the package booted under
+systemd in a container with snmpd set up as the README says
+(service-sandbox-check).
 
 The packages are built once per run (under a minute on two cores; the unit
 tests are left to ctest); VLM_DEB_DIR=DIR uses the packages already in DIR
@@ -11,12 +13,16 @@ instead. VLM_BUILD names the CMake build directory holding the agent for
 `make install` (default build).
 """
 
+import gzip
 import os
+import re
 import shutil
 import subprocess
 from pathlib import Path
 
 import pytest
+
+import readme_steps
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("VLM_BUILD", REPO / "build"))
@@ -24,8 +30,15 @@ if not BUILD.is_absolute():
     BUILD = REPO / BUILD
 CONFIG = "etc/snmp/vlmSNMPsubagent.xml"
 FACTORY = (REPO / "config" / "vlmSNMPsubagent.xml").read_bytes()
+DROP_IN = (REPO / "config" / "snmpd.conf.d" / "vlm-subagent.conf").read_bytes()
 SMARTCTL = (REPO / "packaging" / "vlm_smartctl").read_bytes()
-MIBS = sorted(p.name for p in (REPO / "mibs").glob("*.txt"))
+MIB = "VELMORA-VLM-MIB.txt"
+# Our module and the IETF modules it imports, in one directory once installed.
+MIB_FILES = {p.name: p.read_bytes()
+             for p in [REPO / "mibs" / MIB, *(REPO / "mibs" / "ietf").glob("*.txt")]}
+MANPAGES = {p.name: p.read_bytes() for p in (REPO / "man").glob("*.8")}
+# Net-SNMP's state of the subagent, which purge removes.
+STATE = "var/lib/snmp/vlm-SNMP-subagent-demon.conf"
 UNIT = "vlm-subagent.service"
 WANTS_LINK = "etc/systemd/system/multi-user.target.wants/" + UNIT
 
@@ -57,10 +70,48 @@ def setting(path, key):
     return values[0]
 
 
-def verify_unit(unit, agent):
+def seconds(value):
+    """A systemd time span of whole seconds or minutes ("60", "5s", "1min")."""
+    number, unit = re.fullmatch(r"(\d+)\s*(s|sec|min|)", value).groups()
+    return int(number) * (60 if unit == "min" else 1)
+
+
+def check_documentation(unit, root):
+    """Each file:// of the unit's Documentation= is a file in `root` (the
+    man: pages are looked up by systemd-analyze verify)."""
+    uris = setting(unit, "Documentation").split()
+    assert "man:vlm_subagent(8)" in uris
+    for uri in uris:
+        if uri.startswith("file:"):
+            assert uri.startswith("file:///") and (root / uri[len("file:///"):]).is_file(), uri
+
+
+def check_mib_directory(mibdir):
+    """`mibdir` holds our module and the base modules it imports, and the
+    README's -M and -m options name our objects with them and nothing else,
+    under Debian's /etc/snmp/snmp.conf (its `mibs :` turns loading off)."""
+    assert {p.name: p.read_bytes() for p in mibdir.iterdir()} == MIB_FILES
+    walk = readme_steps.named_walk("BOARD").split()
+    module = walk[walk.index("-m") + 1]
+    r = check(["snmptranslate", "-M", str(mibdir), "-m", module, ".1.3.6.1.4.1.42424.100.1.8.0"])
+    assert r.stdout.strip() == "VELMORA-VLM-MIB::vlmSysBootCount.0" and not r.stderr, r.stdout + r.stderr
+    return walk[walk.index("-M") + 1]
+
+
+def check_compat_mib_link(root):
+    """Net-SNMP's own MIB directory keeps our module, as a link to ours;
+    the base modules stay out of that directory, which other packages fill."""
+    mibs = root / "usr/share/snmp/mibs"
+    assert [p.name for p in mibs.iterdir()] == [MIB]
+    assert (mibs / MIB).is_symlink() and not os.readlink(mibs / MIB).startswith("/")
+    assert (mibs / MIB).read_bytes() == MIB_FILES[MIB]
+
+
+def verify_unit(unit, agent, mandir):
     """systemd-analyze verify of `unit`, with ExecStart pointed at `agent`
     (the agent as installed in a scratch root; verify checks that the
-    command exists). Any complaint fails."""
+    command exists) and man looking for the pages of Documentation= in
+    `mandir` (the scratch root's). Any complaint fails."""
     if shutil.which("systemd-analyze") is None:
         pytest.skip("systemd-analyze not installed (scripts/install-deps installs systemd)")
     text = Path(unit).read_text()
@@ -68,7 +119,7 @@ def verify_unit(unit, agent):
     copy.write_text("".join(
         f"ExecStart={agent}\n" if line.startswith("ExecStart=") else line + "\n"
         for line in text.splitlines()))
-    r = run(["systemd-analyze", "verify", str(copy)])
+    r = run(["systemd-analyze", "verify", str(copy)], env=dict(os.environ, MANPATH=str(mandir)))
     copy.unlink()
     assert r.returncode == 0 and not r.stderr.strip(), r.stderr
 
@@ -101,16 +152,19 @@ def test_make_install_lays_out_the_factory_installation(tmp_path, agent_binary):
     assert (sbin / "vlm_smartctl").read_bytes() == SMARTCTL
     for tool in ("vlm_subagent", "vlm_smartctl"):
         assert os.stat(sbin / tool).st_mode & 0o777 == 0o755
+    assert {p.name: p.read_bytes() for p in (tmp_path / "usr/local/share/man/man8").iterdir()} == MANPAGES
     assert (tmp_path / CONFIG).read_bytes() == FACTORY
-    assert sorted(p.name for p in (tmp_path / "usr/share/snmp/mibs").iterdir()) == MIBS
-    for mib in MIBS:
-        assert (tmp_path / "usr/share/snmp/mibs" / mib).read_bytes() == (REPO / "mibs" / mib).read_bytes()
+    data = tmp_path / "usr/local/share/vlm-subagent"
+    assert (data / "vlmSNMPsubagent.xml").read_bytes() == FACTORY
+    assert (data / "snmpd.conf.d/vlm-subagent.conf").read_bytes() == DROP_IN
+    check_mib_directory(data / "mibs")
+    check_compat_mib_link(tmp_path)
     unit = tmp_path / default_unit_dir().lstrip("/") / UNIT
     assert setting(unit, "ExecStart") == "/usr/local/sbin/vlm_subagent"
-    doc = setting(unit, "Documentation")
-    assert doc == "file:///usr/local/share/doc/vlm-subagent/README.md"
-    assert (tmp_path / doc[len("file:///"):]).read_bytes() == (REPO / "README.md").read_bytes()
-    verify_unit(unit, sbin / "vlm_subagent")
+    assert "file:///usr/local/share/doc/vlm-subagent/README.md" in setting(unit, "Documentation")
+    assert (tmp_path / "usr/local/share/doc/vlm-subagent/README.md").read_bytes() == (REPO / "README.md").read_bytes()
+    check_documentation(unit, tmp_path)
+    verify_unit(unit, sbin / "vlm_subagent", tmp_path / "usr/local/share/man")
 
 
 def test_make_install_keeps_the_operators_configuration(tmp_path, agent_binary):
@@ -132,7 +186,8 @@ def test_make_install_with_another_prefix_links_vlm_smartctl(tmp_path, agent_bin
     assert not (tmp_path / "usr/local/sbin/vlm_subagent").exists()
     unit = tmp_path / "usr/lib/systemd/system" / UNIT
     assert setting(unit, "ExecStart") == "/usr/sbin/vlm_subagent"
-    assert setting(unit, "Documentation") == "file:///usr/share/doc/vlm-subagent/README.md"
+    assert "file:///usr/share/doc/vlm-subagent/README.md" in setting(unit, "Documentation")
+    check_documentation(unit, tmp_path)
 
     bare = tmp_path / "bare"
     make_install(bare, "PREFIX=/usr", "SMARTCTL_PATH=")
@@ -203,23 +258,54 @@ def root(tmp_path):
     return Root(tmp_path / "root")
 
 
-def repack(deb, out, version, factory=None):
-    """`deb` as version `version`, its factory configuration replaced by
-    `factory` if given: a newer package as far as dpkg can tell."""
+FACTORY_COPY = "usr/share/vlm-subagent/vlmSNMPsubagent.xml"
+
+
+def conffiles(root):
+    return run(["dpkg-query", f"--root={root.path}", "-W", "-f=${Conffiles}", "vlm-subagent"]).stdout
+
+
+def beside_config(root):
+    """What dpkg or the postinst left beside the configuration file
+    (.dpkg-dist, .dpkg-old, a copy half made)."""
+    return sorted(p.name for p in (root / CONFIG).parent.glob((root / CONFIG).name + ".*"))
+
+
+def repack(deb, out, version, edit=None):
+    """`deb` as version `version`, its tree changed by `edit(tree)` first if
+    given: another package as far as dpkg can tell."""
     tree = out.with_suffix(".d")
     check(["dpkg-deb", "-R", str(deb), str(tree)])
     control = tree / "DEBIAN/control"
     control.write_text("".join(
         f"Version: {version}\n" if line.startswith("Version:") else line + "\n"
         for line in control.read_text().splitlines()))
-    if factory is not None:
-        (tree / CONFIG).write_bytes(factory)
+    if edit is not None:
+        edit(tree)
     check(["dpkg-deb", "--root-owner-group", "-b", str(tree), str(out)])
     shutil.rmtree(tree)
     return out
 
 
-def test_package_metadata(packages):
+def with_factory(factory):
+    """An edit for repack: another factory configuration file."""
+    return lambda tree: (tree / FACTORY_COPY).write_bytes(factory)
+
+
+def as_in_1_0_0(factory):
+    """An edit for repack: the configuration shipped as 1.0.0 shipped it,
+    `factory` at /etc/snmp as a conffile, none under /usr/share. (The
+    maintainer scripts stay this version's: they leave an existing file
+    alone, and 1.0.0's did not touch it at all.)"""
+    def edit(tree):
+        (tree / CONFIG).parent.mkdir(parents=True, exist_ok=True)
+        (tree / CONFIG).write_bytes(factory)
+        (tree / FACTORY_COPY).unlink(missing_ok=True)
+        (tree / "DEBIAN/conffiles").write_text("/" + CONFIG + "\n")
+    return edit
+
+
+def test_package_metadata(packages, tmp_path):
     agent = packages["vlm-subagent"]
     depends = deb_field(agent, "Depends")
     assert "snmpd" in [d.strip().split(" ")[0] for d in depends.split(",")]
@@ -228,6 +314,14 @@ def test_package_metadata(packages):
     dkms = packages["vlm-drivers-dkms"]
     assert deb_field(dkms, "Architecture") == "all"
     assert "dkms" in deb_field(dkms, "Depends")
+    # The modules are loaded at boot by name: a name that is not one DKMS
+    # builds would only be logged as not found.
+    check(["dpkg-deb", "-x", str(dkms), str(tmp_path)])
+    load = (tmp_path / "usr/lib/modules-load.d/vlm-drivers.conf").read_text()
+    listed = {line.strip() for line in load.splitlines() if line.strip() and not line.startswith("#")}
+    built = set(re.findall(r'BUILT_MODULE_NAME\[\d+\]="(\w+)"',
+                           next(tmp_path.glob("usr/src/vlm-drivers-*/dkms.conf")).read_text()))
+    assert listed == built == {"vmspname", "vlmpsustatus"}
 
 
 def test_agent_package_installs_agent_mib_unit_and_configuration(packages, root):
@@ -242,89 +336,113 @@ def test_agent_package_installs_agent_mib_unit_and_configuration(packages, root)
     assert os.readlink(root / "usr/local/sbin/vlm_smartctl") == "/usr/sbin/vlm_smartctl"
     listing = check(["dpkg-deb", "-c", str(packages["vlm-subagent"])]).stdout
     assert "/usr/local" not in listing
+    for name, text in MANPAGES.items():
+        assert gzip.decompress((root / "usr/share/man/man8" / (name + ".gz")).read_bytes()) == text
 
+    # Copied by the postinst; not a conffile, which dpkg would find changed
+    # (the agent rewrites it at every start) and ask about at every upgrade.
     assert (root / CONFIG).read_bytes() == FACTORY
-    conffiles = run(["dpkg-query", f"--root={root.path}", "-W", "-f=${Conffiles}",
-                     "vlm-subagent"]).stdout
-    assert "/" + CONFIG in conffiles
+    assert (root / FACTORY_COPY).read_bytes() == FACTORY
+    assert "/" + CONFIG not in conffiles(root)
+    assert beside_config(root) == []
 
-    mibs = root / "usr/share/snmp/mibs"
-    assert sorted(p.name for p in mibs.iterdir()) == MIBS
-    for mib in MIBS:
-        assert (mibs / mib).read_bytes() == (REPO / "mibs" / mib).read_bytes()
+    assert (root / "usr/share/vlm-subagent/snmpd.conf.d/vlm-subagent.conf").read_bytes() == DROP_IN
+    readme_dir = check_mib_directory(root / "usr/share/vlm-subagent/mibs")
+    assert readme_dir == "/usr/share/vlm-subagent/mibs"
+    check_compat_mib_link(root)
 
     unit = root / "lib/systemd/system" / UNIT
     assert setting(unit, "ExecStart") == "/usr/sbin/vlm_subagent"
     assert "snmpd.service" in setting(unit, "After").split()
     assert setting(unit, "Restart") == "on-failure"
+    # An agent that cannot start is given up: StartLimitBurst restarts,
+    # RestartSec apart, must fit in StartLimitIntervalSec (systemd's default,
+    # 5 starts in 10 s, never stops one restarted every 5 s).
+    burst = int(setting(unit, "StartLimitBurst"))
+    assert burst * seconds(setting(unit, "RestartSec")) < seconds(setting(unit, "StartLimitIntervalSec"))
     # Enabled by the postinst (deb-systemd-helper under DPKG_ROOT).
     assert os.readlink(root / WANTS_LINK) == "/lib/systemd/system/" + UNIT
-    assert (root / "usr/share/doc/vlm-subagent/README.md.gz").exists()
-    verify_unit(unit, root / "usr/sbin/vlm_subagent")
+    check_documentation(unit, root.path)
+    verify_unit(unit, root / "usr/sbin/vlm_subagent", root / "usr/share/man")
 
 
-def test_upgrades_keep_the_operators_configuration(packages, root, tmp_path):
+def test_upgrades_never_ask_and_keep_the_operators_configuration(packages, root, tmp_path):
+    """Upgrades with no terminal (stdin empty: a conffile prompt would fail
+    the upgrade and leave the package half-configured): from 1.0.0, which
+    shipped the configuration as a conffile with other factory values, then
+    to a later version with another factory file. The operator's file,
+    boot count included, stays byte for byte; purge removes it after all."""
     deb = packages["vlm-subagent"]
     version = deb_field(deb, "Version")
-    operator = FACTORY.replace(b'"sysDeviceName"></detail>', b'"sysDeviceName">press 3</detail>')
+    old_factory = FACTORY.replace(b'"maxTableRow">100<', b'"maxTableRow">50<')
     new_factory = FACTORY.replace(b'"maxTableRow">100<', b'"maxTableRow">200<')
-    assert operator != FACTORY and new_factory != FACTORY
+    operator = old_factory.replace(b'"sysDeviceName"></detail>', b'"sysDeviceName">press 3</detail>')
+    operator = operator.replace(b'"sysBootCount">0<', b'"sysBootCount">41<')
+    assert len({FACTORY, old_factory, new_factory, operator}) == 4
 
-    root.dpkg("-i", str(deb))
+    root.dpkg("-i", str(repack(deb, tmp_path / "old.deb", "1.0.0", as_in_1_0_0(old_factory))))
+    assert "/" + CONFIG in conffiles(root)
     (root / CONFIG).write_bytes(operator)
 
-    # A newer version with the same factory file: the operator's file stays
-    # and dpkg does not ask (it would fail here, its stdin being empty).
-    same = repack(deb, tmp_path / "same.deb", version + "+1")
-    root.dpkg("-i", str(same))
+    root.dpkg("-i", str(deb))
+    assert root.status("vlm-subagent") == f"install ok installed {version}"
+    assert (root / CONFIG).read_bytes() == operator
+    assert beside_config(root) == []
+    assert (root / FACTORY_COPY).read_bytes() == FACTORY
+
+    root.dpkg("-i", str(repack(deb, tmp_path / "new.deb", version + "+1", with_factory(new_factory))))
     assert root.status("vlm-subagent") == f"install ok installed {version}+1"
     assert (root / CONFIG).read_bytes() == operator
-    assert not (root / (CONFIG + ".dpkg-dist")).exists()
-
-    # A newer factory file too: dpkg would ask; the usual unattended answer
-    # keeps the operator's file and puts the new one beside it.
-    changed = repack(deb, tmp_path / "changed.deb", version + "+2", new_factory)
-    asked = root.dpkg("-i", str(changed), ok=False)
-    assert asked.returncode != 0 and "conffile prompt" in asked.stderr, asked.stderr
-    root.dpkg("--force-confdef", "--force-confold", "-i", str(changed))
-    assert root.status("vlm-subagent") == f"install ok installed {version}+2"
-    assert (root / CONFIG).read_bytes() == operator
-    assert (root / (CONFIG + ".dpkg-dist")).read_bytes() == new_factory
+    assert beside_config(root) == []
+    assert (root / FACTORY_COPY).read_bytes() == new_factory
 
     # The service stays enabled and vlm_smartctl linked across the upgrades.
     assert os.readlink(root / WANTS_LINK) == "/lib/systemd/system/" + UNIT
     assert os.readlink(root / "usr/local/sbin/vlm_smartctl") == "/usr/sbin/vlm_smartctl"
 
-
-def test_upgrade_brings_a_new_factory_file_when_the_operator_kept_the_old(packages, root, tmp_path):
-    deb = packages["vlm-subagent"]
-    new_factory = FACTORY.replace(b'"maxTableRow">100<', b'"maxTableRow">200<')
-    root.dpkg("-i", str(deb))
-    root.dpkg("-i", str(repack(deb, tmp_path / "new.deb", deb_field(deb, "Version") + "+1",
-                               new_factory)))
-    assert (root / CONFIG).read_bytes() == new_factory
+    root.dpkg("-P", "vlm-subagent")
+    assert not (root / CONFIG).exists()
 
 
-def test_package_over_a_manual_installation_keeps_its_configuration(packages, root):
-    # A board set up with make install moves to the package: the file on the
-    # system is not the package's, dpkg asks, the usual answer keeps it.
+def test_package_leaves_an_existing_configuration_alone(packages, root):
+    # A board set up with make install moves to the package: its file stays
+    # and dpkg has nothing to ask.
+    deb = str(packages["vlm-subagent"])
     operator = FACTORY.replace(b'"sysBootCount">0<', b'"sysBootCount">41<')
     (root / "etc/snmp").mkdir(parents=True)
     (root / CONFIG).write_bytes(operator)
-    root.dpkg("--force-confdef", "--force-confold", "-i", str(packages["vlm-subagent"]))
+    root.dpkg("-i", deb)
     assert (root / CONFIG).read_bytes() == operator
-    assert (root / (CONFIG + ".dpkg-dist")).read_bytes() == FACTORY
+    assert beside_config(root) == []
+    root.dpkg("-P", "vlm-subagent")
+
+    # A link into persistent storage that is not mounted (yet) is the
+    # operator's file too: neither replaced nor written through; purge
+    # removes the link only.
+    (root / CONFIG).symlink_to("/nonexistent-vlm-persist/vlmSNMPsubagent.xml")
+    root.dpkg("-i", deb)
+    assert os.readlink(root / CONFIG) == "/nonexistent-vlm-persist/vlmSNMPsubagent.xml"
+    assert beside_config(root) == []
+    root.dpkg("-P", "vlm-subagent")
+    assert not (root / CONFIG).is_symlink()
 
 
 def test_remove_and_purge(packages, root):
     deb = packages["vlm-subagent"]
     root.dpkg("-i", str(deb))
+    # What the agent leaves: Net-SNMP's state, a temporary a power cut left.
+    (root / STATE).parent.mkdir(parents=True)
+    (root / STATE).write_text("engineBoots 3\n")
+    (root / (CONFIG + ".vlmtmp-Ab12Cd")).write_bytes(FACTORY[:40])
     root.dpkg("-r", "vlm-subagent")
     assert not (root / "usr/sbin/vlm_subagent").exists()
     assert not (root / "usr/local/sbin/vlm_smartctl").is_symlink()
-    assert (root / CONFIG).read_bytes() == FACTORY  # a conffile outlives removal
+    assert (root / CONFIG).read_bytes() == FACTORY  # the configuration outlives removal
+    assert (root / STATE).exists()
     root.dpkg("-P", "vlm-subagent")
     assert not (root / CONFIG).exists()
+    assert beside_config(root) == []
+    assert not (root / STATE).exists()
     assert not (root / WANTS_LINK).is_symlink()
     assert root.status("vlm-subagent") in ("not known", "unknown ok not-installed")
 
