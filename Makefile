@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Top-level entry points: `make` builds, `make demo` runs the agent on the
 # simulated board, `make check` runs every test, `make drivers` builds the
 # kernel modules. demo, check and drivers first install the Debian packages

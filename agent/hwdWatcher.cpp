@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The hot-plug watcher's handling of one kernel device event.
 #include "hwdWatcher.h"
 

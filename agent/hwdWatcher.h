@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The hot-plug watcher: kernel device events (uevents) of USB mass-storage
 // devices, keyboards and mice, turned into known-device list updates, pairs
 // of hardware-detect rows and notifications.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // vlm_subagent: the hardware-health AgentX subagent. Start-up, main loop, stop.
 #include "lib/groupHealth.h"
 #include "lib/trapList.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Registration helpers and the SET protocol of writable scalars.
 #include "mibFrame.h"
 

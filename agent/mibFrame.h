@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The two shapes every MIB group is served in (scalar groups through
 // register_mib, tables through the table iterator), the diagnostics they share,
 // and the all-or-nothing SET protocol of writable scalars.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reading and rewriting the XML configuration file with libxml2.
 #include "parseXml.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The XML configuration file: thresholds, notification switches, identity
 // strings and boot bookkeeping, read at start-up and rewritten on SET.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // System V semaphore sets of the agent and the P/V operations on them.
 #include "semaphore.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // System V semaphores guarding the data shared by the polling threads and the
 // SNMP handlers of the main thread, one semaphore set per data set.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Per-request undo records of the SET framework.
 #include "setJournal.h"
 

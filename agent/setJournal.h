@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Undo records of the SET request in progress.
 //
 // A SET is all-or-nothing across its varbinds: RESERVE1 checks every value,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Command line, configuration loading and group registration of the agent.
 #include "startup.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Start-up of the agent: command line, configuration loading, registration of
 // the MIB groups, and the stop signal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Loop shells of the polling threads and their start.
 #include "thread.h"
 

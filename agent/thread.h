@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The polling threads: their loop shells and periods. What each cycle does
 // belongs to its group.
 #pragma once

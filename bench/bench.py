@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Benchmark of vlm_subagent on the simulated board.
 
 Everything is measured in one run, on one board, against one snmpd:

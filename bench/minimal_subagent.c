@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 /*
  * The smallest useful AgentX subagent, the yardstick of the benchmark: it
  * serves constant values from memory with the same Net-SNMP helpers the

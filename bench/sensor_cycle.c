@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 /*
  * One acquisition cycle of the sensor group, call for call, timed: init with
  * the default configuration, the first chip whose prefix holds "vlmhwmon",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 /*
  * LD_PRELOAD shim standing in for the board's character devices in tests.
  *

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """The simulated board: vlm_subagent with a real snmpd master and a real
 snmptrapd receiver, sealed off from the host.
 

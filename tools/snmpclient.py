@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Minimal SNMPv2c client over a plain UDP socket (standard library only).
 
 The simulated board uses it where running a Net-SNMP tool per request would

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The group table: registration, the iterator over the fixed rows, and GET.
 #include "atMgmt/groupHealthObj.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The group table, 1.3.6.1.4.1.42424.100.3.1: one read-only row per group
 // the agent runs, saying whether it is reading (see lib/groupHealth.h).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The number of trap servers, 1.3.6.1.4.1.42424.100.2.1.1.0.
 #include "atMgmt/snmpTrapSrvTable.h"
 #include "lib/trapList.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The trap server table, 1.3.6.1.4.1.42424.100.2.1.2: one row per trap
 // destination; the address column is writable.
 #include "atMgmt/snmpTrapSrvTable.h"

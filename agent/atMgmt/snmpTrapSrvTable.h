@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Trap server table: the trap destinations over SNMP, with the address of
 // each writable (the destination's "trapsink" line in snmpd.conf changes).
 #pragma once

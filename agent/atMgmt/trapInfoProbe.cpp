@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The trap server table's rows from the destination list, and the edit of a
 // destination's line in the master agent's snmpd.conf.
 #include "atMgmt/trapInfoProbe.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Filling the trap server table and editing a destination's "trapsink" line.
 #pragma once
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // System information group: board product name, operator's device name and
 // description, operating system version and release, boot times, boot count.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Probes of the system information group: the product-name device and two
 // commands run once at start-up.
 #include "atSystem/sysInfoProbe.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Reading the board's and the operating system's identity at start-up.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Atomic replacement of a file through a temporary file and rename.
 #include "lib/atomicFile.h"
 

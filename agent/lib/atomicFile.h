@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Replacing a configuration file so that a crash or power cut at any moment
 // leaves either the old or the new file, never a part of one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // External commands with a time limit, through posix_spawn and poll.
 #include "lib/command.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Running an external command with a time limit and collecting its output.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // DateAndTime octets from localtime_r.
 #include "lib/dateAndTime.h"
 

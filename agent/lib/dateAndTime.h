@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The 11-octet SNMP DateAndTime of a moment, in local time.
 #pragma once
 

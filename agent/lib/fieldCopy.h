@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Bounded copies into the fixed-width text fields of the agent's records.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The records of the agent's group health, the rule that moves them, and
 // the log line and notification a change of status calls for.
 #include "lib/groupHealth.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The agent's own health: whether each of its groups is reading. A manager
 // must tell "no alarm because all is well" from "no alarm because the group
 // stopped reading"; each polling cycle therefore notes the outcome of its

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Intrusive doubly linked list: every in-memory list of the agent links its
 // elements through a list_head embedded in the element.
 #pragma once

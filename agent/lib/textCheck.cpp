@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // UTF-8 validation for text stored in the configuration file.
 #include "lib/textCheck.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Whether octets received in a SET can be stored as text in the XML
 // configuration file and read back unchanged.
 #pragma once

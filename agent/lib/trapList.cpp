@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Trap destinations from snmpd.conf, the notification queue of the polling
 // threads, and the one sending procedure every group uses.
 #include "lib/trapList.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Trap destinations (the "trapsink" lines of the master agent's snmpd.conf)
 // and the sending of the agent's notifications.
 //

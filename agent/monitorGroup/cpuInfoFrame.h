@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // CPU group record: processor load of the last second and the processors'
 // current and maximum clock; its objects under 1.3.6.1.4.1.42424.200.2.4.
 #pragma once

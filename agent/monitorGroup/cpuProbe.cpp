@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Processor load from /proc/stat and processor clocks from libcpupower, and
 // the CPU thread's cycle: sample outside the semaphore, store under it.
 #include "monitorGroup/cpuProbe.h"

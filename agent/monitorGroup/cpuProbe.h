@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Sampling the processor load from /proc/stat and the processor clocks through
 // libcpupower, and the CPU thread's cycle.
 #pragma once

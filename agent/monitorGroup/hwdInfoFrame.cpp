@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Registration, read routine and write routines of the hardware-detect scalars.
 #include "monitorGroup/hwdInfoFrame.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The hardware-detect scalars, 1.3.6.1.4.1.42424.200.3.6.1-3: the
 // notification switch and the table limit (both persisted in the
 // configuration file, section "hardwareDetect") and the count of rows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The hardware-detect table: rows, the iterator and GET.
 #include "monitorGroup/hwdObj.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The hardware-detect table, 1.3.6.1.4.1.42424.200.3.6.4: two rows for each
 // USB device that arrived or left, written by the hot-plug watcher, served
 // read-only. Not persisted: empty at every start.

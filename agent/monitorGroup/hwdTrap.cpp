@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The hardware-detect notification.
 #include "monitorGroup/hwdTrap.h"
 

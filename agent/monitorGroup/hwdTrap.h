@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The hardware-detect notification, 1.3.6.1.4.1.42424.200.10.0.5: one per
 // new table row while the group's switch is 1.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Registration, read routine and write routines of the memory group.
 #include "monitorGroup/memoryInfoFrame.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Memory group record: size and usage of main memory, four usage thresholds
 // and the notification switch; its objects under 1.3.6.1.4.1.42424.200.2.5.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Main memory size and usage from /proc/meminfo, and the memory thread's
 // cycle: reading, store, notification check.
 #include "monitorGroup/memoryProbe.h"

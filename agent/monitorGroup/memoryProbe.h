@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Reading main memory size and usage from /proc/meminfo, and the memory
 // thread's cycle.
 #pragma once

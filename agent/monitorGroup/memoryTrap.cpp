@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory usage notifications: the band check run after every reading, and
 // the raise (.101) and clear (.102) notifications it queues.
 #include "monitorGroup/memoryTrap.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Memory usage notifications: which threshold band usage is in, when to raise
 // or clear, and the notification's varbinds.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Registration, read routine and write routine of the power-supply group.
 #include "monitorGroup/powerObj.h"
 

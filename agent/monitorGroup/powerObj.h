@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The power-supply group, 1.3.6.1.4.1.42424.200.2.8.1-4: notification
 // switch (persisted in the configuration file, section "power"), combined
 // state of the two inputs, its severity, and the time of the request.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The power-supply reading and the polling cycle.
 #include "monitorGroup/powerProbe.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The power-supply reading: both inputs of the status driver, once a second
 // while they can be read, less often while they cannot.
 #pragma once

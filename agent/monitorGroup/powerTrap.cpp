@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Change detection and the power-supply notification.
 #include "monitorGroup/powerTrap.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The power-supply notification, 1.3.6.1.4.1.42424.200.10.0.105: sent when
 // the combined state differs from the last one announced, while the switch
 // is on (the same identifier for a failure and a recovery).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The three sensor tables and their count scalars: registration, the
 // iterator, GET, and the threshold and switch writes of RESERVE1, ACTION and
 // UNDO.

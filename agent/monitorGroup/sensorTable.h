@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The temperature, voltage and current tables (1.3.6.1.4.1.42424.200.2.1.2,
 // .2.2.2, .2.6.2) with their count scalars (.2.1.1.0, .2.2.1.0, .2.6.1.0),
 // and the threshold writes of their rows. One generic implementation takes

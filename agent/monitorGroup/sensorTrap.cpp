@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sensor threshold notifications: per-sensor band state, alarm (.1, .3, .8)
 // and clear (.2, .4, .9) notifications.
 #include "monitorGroup/sensorTrap.h"

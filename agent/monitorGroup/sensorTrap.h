@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Sensor threshold notifications: the band a reading is in, when to send an
 // alarm or a clear, and the notification's varbinds. One check per sensor,
 // run by the sensor thread after each publishing step.

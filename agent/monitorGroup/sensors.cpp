@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sensor acquisition: one libsensors probe per cycle, the sensor lists built
 // from its readings, their thresholds, and the publishing of the lists into
 // the rows of the three tables.

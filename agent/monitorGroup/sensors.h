@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The sensor group: temperature, voltage and current readings of the board's
 // hardware-monitor chip, their threshold sources, the per-cycle sensor lists
 // and the table rows served over SNMP.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Registration, read routine and write routines of the storage group's
 // scalars: the four usage thresholds, the notification switch and the row
 // count.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Storage group record: usage thresholds and notification switch of the
 // mounted file systems, and the number of rows of the storage table; its
 // scalars under 1.3.6.1.4.1.42424.200.2.7.

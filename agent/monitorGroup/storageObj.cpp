@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The storage table: rows, the iterator and GET.
 #include "monitorGroup/storageObj.h"
 

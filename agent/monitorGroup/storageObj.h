@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The storage table, 1.3.6.1.4.1.42424.200.2.7.7: one row per mounted
 // block-device file system of the latest df pass, read-only.
 #pragma once

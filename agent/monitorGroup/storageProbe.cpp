@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The storage thread's df pass: "df -m" run with a time limit, its lines
 // parsed, then the storage and NVRAM tables rebuilt under their semaphores.
 #include "monitorGroup/storageProbe.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The df pass of the storage thread: reading "df -m", size conversion,
 // severity, and the rebuild of the storage and NVRAM tables.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Storage usage notifications: the per-device band check run for every
 // storage line of a df pass, and the raise (.103) and clear (.104)
 // notifications it queues.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Storage usage notifications: per device, which threshold band usage is in,
 // when to raise (.103) or clear (.104), and the notification's varbinds.
 #pragma once

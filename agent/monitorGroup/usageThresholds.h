@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Four usage thresholds in percent (-1: not used) and a notification switch
 // of a group record, each served as a writable scalar. The memory and storage
 // groups share this: a threshold lies in -1..100 and the thresholds in use

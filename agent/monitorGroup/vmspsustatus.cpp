@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Client of /dev/vlmpsustatus.
 #include "monitorGroup/vmspsustatus.h"
 

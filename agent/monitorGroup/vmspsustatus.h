@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Thin client of the power-supply status driver (/dev/vlmpsustatus): one
 // status byte per input, read with an ioctl. Every call returns 0 on success.
 #pragma once

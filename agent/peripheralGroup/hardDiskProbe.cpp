@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The hard disk refresh.
 #include "peripheralGroup/hardDiskProbe.h"
 

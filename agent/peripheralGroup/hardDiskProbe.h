@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The hard disk refresh: the SMART tool's disk list, each disk's identity
 // and SMART attributes, fdisk's partition count, and their application to
 // the hard disk tables. Parsers are pure; the refresh runs the commands.

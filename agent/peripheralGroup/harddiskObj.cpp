@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The hard disk and SMART tables: rows, iterators and GET.
 #include "peripheralGroup/harddiskObj.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The hard disk tables: hdTable, 1.3.6.1.4.1.42424.200.3.1.2 (one row per
 // disk) and hdSMARTTable, 1.3.6.1.4.1.42424.200.3.1.3 (one row per SMART
 // attribute, indexed by disk and attribute row), both read-only and filled by

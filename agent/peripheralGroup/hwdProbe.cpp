@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The known-device list, the "lsusb -v" block reader and the start-up
 // inventory.
 #include "peripheralGroup/hwdProbe.h"

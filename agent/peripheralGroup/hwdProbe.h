@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The known USB devices and the reading of "lsusb -v" output: the device
 // blocks, the names built from their descriptor lines, and the inventory
 // taken once at start-up. The hot-plug watcher reads the same blocks to work

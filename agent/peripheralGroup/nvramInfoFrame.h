@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The NVRAM count scalar, 1.3.6.1.4.1.42424.200.3.5.1.0: the number of
 // NVRAM disks the latest df pass found.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The NVRAM table: rows, the iterator and GET.
 #include "peripheralGroup/nvramObj.h"
 

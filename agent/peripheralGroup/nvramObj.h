@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The NVRAM table, 1.3.6.1.4.1.42424.200.3.5.2: one row per mounted NVRAM
 // disk (/dev/vlmnvram*) of the latest df pass, read-only. The rows are made
 // by the storage group's df pass.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Registration and read routine of the watchdog group.
 #include "peripheralGroup/watchdogInfoFrame.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Watchdog group record: state, timeout and chip of the board's hardware
 // watchdog as its driver reports them; its objects under
 // 1.3.6.1.4.1.42424.200.3.2.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The watchdog state from the driver's /proc/vlmwdtinfo, and the watchdog
 // thread's cycle: the command runs first, the record is stored under
 // sem_wdt_id afterwards, so a stuck driver never holds up a request.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Reading the watchdog driver's /proc/vlmwdtinfo, and the watchdog thread's
 // cycle.
 #pragma once

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The mobile broadband modem count, 1.3.6.1.4.1.42424.106.1.1.1.0.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The mobile broadband table: rows, the iterator, GET and the mbState write.
 #include "wireless/mobileObjTable.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The mobile broadband table, 1.3.6.1.4.1.42424.106.1.1.2: one row per modem
 // listed at the first refresh (at most two), rewritten by the mobile refresh
 // every 3 s. Only mbState can be set, in memory, until the next rewrite.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Wi-Fi and mobile broadband refreshes: nmcli listings, modem AT answers
 // and connection files parsed as text, then the element lists and the tables
 // reconciled with them.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The wireless probe: the Wi-Fi and mobile broadband refreshes, built from
 // NetworkManager's nmcli, the modems' AT commands (through modem-cmd) and the
 // NetworkManager connection files, with the string utilities both share.

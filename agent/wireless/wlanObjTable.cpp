@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Wi-Fi table: rows, the iterator, GET and the wlanState write.
 #include "wireless/wlanObjTable.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // The Wi-Fi table, 1.3.6.1.4.1.42424.106.1.2.2: one row per wireless
 // interface with an active connection, rewritten by the Wi-Fi refresh every
 // 3 s. Only wlanState can be set, in memory: the next refresh sets it back to 1.

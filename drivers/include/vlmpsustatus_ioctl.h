@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0 OR BSD-3-Clause */
 /* ioctl interface of /dev/vlmpsustatus, shared by the driver and the agent. */
 #ifndef VLMPSUSTATUS_IOCTL_H
 #define VLMPSUSTATUS_IOCTL_H

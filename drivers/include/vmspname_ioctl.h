@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0 OR BSD-3-Clause */
 /* ioctl interface of /dev/vmspname, shared by the driver and the agent. */
 #ifndef VMSPNAME_IOCTL_H
 #define VMSPNAME_IOCTL_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0 */
 /*
  * Result counting shared by the driver tests. A guest test reports every
  * check as it goes (check); a user-space test runs cases whose EXPECTs mark

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0
 /*
  * The driver's Super-I/O code (chip search and input reads), compiled from
  * the driver's own source against a model of the W83627HF, checked for what

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0 */
 /*
  * Port I/O of the test build of vlmpsustatus (VLMPSU_CHIP_MODEL): the
  * driver's inb/outb go to a W83627HF model inside the module instead of the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0 */
 /*
  * User-space stand-ins for the kernel services that the driver's Super-I/O
  * code uses, when it is compiled with VLMPSU_USERSPACE_TEST into a test

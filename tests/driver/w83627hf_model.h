@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0 */
 /*
  * A model of the Winbond W83627HF Super-I/O configuration interface, as far
  * as the power-supply status driver uses it. Plain C without headers, so that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The libFuzzer targets: one per parser of text or bytes that comes from a
 // file, a tool, a driver, a device or the firmware. This file is compiled
 // once per target, with FUZZ_PARSER naming the function below that the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Fixtures of the integration tests: simulated boards (tools/simboard.py).
 
 Every board is a fresh sandbox; a failed test's report carries the logs of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Every writable object of the agent against bad SET input, in one sweep.
 
 The writable objects are the read-write objects of the MIB module; the table

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The simulated board itself: whatever runs on it must leave the host as it
 was, also when the process that made the board dies without cleaning up; its
 notification receivers must report what they received faithfully; the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The CPU group (1.3.6.1.4.1.42424.200.2.4: load, current and maximum clock)
 from the board's /proc/stat and /sys/devices/system/cpu, and the watchdog
 group (1.3.6.1.4.1.42424.200.3.2) from the driver's /proc/vlmwdtinfo, which

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The agent on a board where something it relies on is missing, broken or
 stuck: the master coming after the agent, a tool or device that is not
 there, a /proc file it cannot read, a start-up command that hangs, and every

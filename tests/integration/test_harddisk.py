@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The hard disk group (1.3.6.1.4.1.42424.200.3.1: the disk count .1.0, the
 disk table .2 and the SMART attribute table .3 with two indexes, disk and
 attribute row), filled about 1 s after the start and then every 120 s from

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """USB hot-plug detection: the start-up inventory of "lsusb -v", the watcher
 of the kernel's uevents and the hardware-detect group
 (1.3.6.1.4.1.42424.200.3.6: notification switch, table limit, row count and

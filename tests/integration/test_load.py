@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The agent under sustained load: four managers reading every group and
 writing (good and bad values) for a minute while the board changes every
 reading each second and a USB device comes or goes every few seconds.

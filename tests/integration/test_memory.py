@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The memory group (1.3.6.1.4.1.42424.200.2.5): usage read from the board's
 /proc/meminfo, thresholds and switch set over SNMP and kept in the file, and
 the raise (.101) and clear (.102) notifications reaching the master's

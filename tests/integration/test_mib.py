@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The MIB module, mibs/VELMORA-VLM-MIB.txt: smilint accepts it, Net-SNMP
 loads it, and it matches the agent both ways: every object the agent serves
 has a name and a syntax its value fits, every notification the agent sends is
@@ -318,6 +319,23 @@ def test_smilint_finds_nothing_to_report(tmp_path):
                            str(MIB_FILE)], capture_output=True, text=True, timeout=60,
                           env=dict(tool_env(tmp_path), SMIPATH=str(IETF_DIR)))
     assert (proc.returncode, proc.stdout + proc.stderr) == (0, "")
+
+
+@pytest.mark.no_board
+def test_the_newest_revision_is_the_packages_version():
+    # Fault: a release whose MIB does not say so (a manager cannot tell
+    # which module goes with which agent): the newest REVISION must name the
+    # version of the newest debian/changelog entry, on that entry's day,
+    # and LAST-UPDATED must be that REVISION.
+    head = (REPO / "debian" / "changelog").read_text()
+    version = re.match(r"vlm-subagent \(([^)-]+)", head).group(1)
+    day = re.search(r"^ -- .*>  \w+, (\d+ \w+ \d{4})", head, re.M).group(1)
+    text = MIB_FILE.read_text()
+    revision = re.search(r'REVISION\s+"(\d{8})\d{4}Z"\s+DESCRIPTION\s+"Version ([^:]+):', text)
+    assert revision, "no REVISION naming a version"
+    assert revision.group(2) == version
+    assert time.strftime("%d %b %Y", time.strptime(revision.group(1), "%Y%m%d")).lstrip("0") == day.lstrip("0")
+    assert re.search(r'LAST-UPDATED\s+"%s' % revision.group(1), text)
 
 
 @pytest.mark.no_board

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The power-supply group (1.3.6.1.4.1.42424.200.2.8: switch, state,
 severity, time of the request), read every second from /dev/vlmpsustatus,
 which the board's device shim answers from a file holding one character per

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The module name object (1.3.6.1.4.1.42424.100.1.1.0) end to end: the
 board's /dev/vmspname answers ioctl 0x7001 with the driver's 64-byte buffer,
 the product name followed by zero bytes, or its first 64 bytes with no

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The agent against failures around it: the master restarting under it, and
 being killed (SIGKILL) while SETs rewrite its configuration file."""
 

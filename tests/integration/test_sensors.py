@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The sensor group (1.3.6.1.4.1.42424.200.2.1, .2.2, .2.6): the board's
 vlmhwmon chip read through libsensors every second, served as the
 temperature, voltage and current tables with their count scalars, thresholds

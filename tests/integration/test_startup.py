@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Start-up and shutdown of vlm_subagent on the simulated board: argument
 checking, the configuration file, boot bookkeeping, termination signals."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The storage group (1.3.6.1.4.1.42424.200.2.7: thresholds, switch, row
 count and the table .7.7) and the NVRAM group (1.3.6.1.4.1.42424.200.3.5:
 count and table .5.2), both filled from "df -m" every five seconds, which the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The system information group (1.3.6.1.4.1.42424.100.1): what it serves
 from the board, and how SETs change it and the configuration file."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The trap server table (1.3.6.1.4.1.42424.100.2.1): the trapsink lines of
 the master's snmpd.conf over SNMP, and the change of a receiver's address."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """packaging/vlm_smartctl, the script the agent's hard disk group runs
 instead of smartctl, on the captured smartctl outputs of
 tests/fixtures/smartctl (NAME.txt, smartctl's exit status in NAME.status

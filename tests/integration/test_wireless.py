@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The Wi-Fi group (1.3.6.1.4.1.42424.106.1.2: row count and the table .2.2)
 and the mobile broadband group (.106.1.1: modem count and the table .1.2),
 which only an agent built with them registers (VLM_SUBAGENT_WIRELESS). Both

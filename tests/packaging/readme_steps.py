@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """The README's commands that the packaging tests run as they are written:
 the commands of "Installing on a board" that set up Debian's snmpd for the
 agent, and the walk that names our objects with the installed MIB modules.

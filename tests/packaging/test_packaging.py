@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 """Installation and packages: `make install` into scratch roots, the Debian
 packages built from the working tree, the agent package installed, upgraded
 (also from 1.0.0, which shipped the configuration as a conffile) and removed

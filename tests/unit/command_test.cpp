@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // External commands with a time limit.
 #include "lib/command.h"
 

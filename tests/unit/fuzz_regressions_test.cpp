@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Inputs the fuzz targets found a parser mishandling, each with the result
 // the parser must give for it.
 #include "atMgmt/trapInfoProbe.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The rule that moves a group's health record, and the causes it keeps.
 #include "lib/groupHealth.h"
 

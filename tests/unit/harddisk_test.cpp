@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The SMART tool's output, capacities, raw values, fdisk counts, device node
 // checks, and whole refreshes against a scripted SMART tool and fdisk.
 #include "mibFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // USB device blocks of "lsusb -v" output, the start-up inventory, the
 // hardware-detect row numbering, and the watcher's handling of device events
 // against captured listings.

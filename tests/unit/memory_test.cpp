@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory group: /proc/meminfo parsing, threshold rules and the raise/clear
 // decision.
 #include "monitorGroup/memoryInfoFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reading and rewriting the configuration file.
 #include "atSystem/sysInfoFrame.h"
 #include "lib/atomicFile.h"

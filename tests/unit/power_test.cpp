@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // When the power-supply group announces a change of the combined state, and
 // what the announcement carries.
 #include "monitorGroup/powerProbe.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The sensor tables' handler driven phase by phase as the agent library
 // drives it: GET answers, the checks of RESERVE1, ACTION writing row,
 // threshold source and configuration file, UNDO putting all three back.

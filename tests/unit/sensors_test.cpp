@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sensor group: lists and rows from made-up readings, the band decision and
 // its per-sensor state, the notification's varbinds, the threshold rules and
 // the table handler driven phase by phase.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The all-or-nothing SET protocol of writable scalars, driven phase by phase
 // as the agent library drives a write routine.
 #include "atSystem/sysInfoFrame.h"

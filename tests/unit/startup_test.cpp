@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Command line of the agent.
 #include "startup.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Storage and NVRAM groups: df lines, size conversion, severity, the
 // per-device raise/clear decision, and a whole pass rebuilding the storage
 // and NVRAM tables.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // System information: banner and release parsing, DateAndTime octets.
 #include "atSystem/sysInfoProbe.h"
 #include "lib/dateAndTime.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Temporary configuration files for the unit tests.
 #pragma once
 

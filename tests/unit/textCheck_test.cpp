@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Which SET octets can be stored as text in the configuration file.
 #include "lib/textCheck.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Trap destinations from snmpd.conf and the notification queue.
 #include "lib/fieldCopy.h"
 #include "lib/trapList.h"

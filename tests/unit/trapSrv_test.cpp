@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Address checks and the edit of a destination's trapsink line.
 #include "atMgmt/trapInfoProbe.h"
 #include "lib/trapList.h"

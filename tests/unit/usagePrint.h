@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Readable names of the usage notifications in test failure messages.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Watchdog group: the driver's /proc/vlmwdtinfo text into the record.
 #include "peripheralGroup/watchdogProbe.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The wireless probe: its string utilities, the nmcli listings and device
 // blocks, the modems' AT answers and connection files, and both refreshes
 // run against captured nmcli outputs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0
 /*
  * Runs inside the QEMU guest as the test of vlmpsustatus: loads the real
  * build (no W83627HF in QEMU, so it must refuse), then the test build with

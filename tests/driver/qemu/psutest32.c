@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0
 /*
  * A 32-bit caller of /dev/vlmpsustatus, run by psutest inside the QEMU
  * guest to exercise the driver's compat_ioctl entry. Built without a C

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0
 /*
  * The driver's search for the product name (bios_name.c), run on synthetic
  * BIOS segments and SMBIOS tables. Every buffer handed to the code under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0
 /*
  * First process of the vmspname test guest: mounts the kernel file
  * systems, loads /vmspname.ko, checks /dev/vmspname against the product
