@@ -3,7 +3,6 @@
 #include "lib/groupHealth.h"
 #include "lib/trapList.h"
 #include "mibFrame.h"
-#include "peripheralGroup/hwdProbe.h"
 #include "startup.h"
 #include "thread.h"
 
@@ -71,13 +70,8 @@ int main(int argc, char **argv)
     // Set after init_agent, which installs the library's default.
     netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
 
-    init_buffer();
-    // The devices attached before the agent started, so that the hot-plug
-    // watcher tells new ones from known ones.
-    getHwInfo();
-    register_groups();
-    if (wirelessGroups)
-        register_wireless_groups();
+    init_buffer(wirelessGroups);
+    register_groups(wirelessGroups);
     init_module(wirelessGroups);
 
     // Installed before init_snmp: the groups already answer while it runs,

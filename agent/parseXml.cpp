@@ -5,12 +5,12 @@
 #include "lib/atomicFile.h"
 #include "lib/dateAndTime.h"
 #include "lib/fieldCopy.h"
-#include "atSystem/sysInfoFrame.h"
-#include "monitorGroup/hwdInfoFrame.h"
-#include "monitorGroup/memoryInfoFrame.h"
-#include "monitorGroup/powerObj.h"
-#include "monitorGroup/sensors.h"
-#include "monitorGroup/storageInfoFrame.h"
+#include "groups/system/sysInfoFrame.h"
+#include "groups/hotplug/hwdInfoFrame.h"
+#include "groups/memory/memoryInfoFrame.h"
+#include "groups/power/powerInfoFrame.h"
+#include "groups/sensors/sensors.h"
+#include "groups/storage/storageInfoFrame.h"
 
 #include <cerrno>
 #include <climits>

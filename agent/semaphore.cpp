@@ -2,6 +2,8 @@
 // System V semaphore sets of the agent and the P/V operations on them.
 #include "semaphore.h"
 
+#include "groups/groups.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,29 +11,7 @@
 #include <sys/sem.h>
 #include <unistd.h>
 
-int sem_hdd_id = -1;
-int sem_tp_sensors_id = -1;
-int sem_vt_sensors_id = -1;
-int sem_cr_sensors_id = -1;
-int sem_cpu_id = -1;
-int sem_memory_id = -1;
-int sem_pwr_id = -1;
-int sem_trap_id = -1;
-int sem_hwd_id = -1;
-int sem_wdt_id = -1;
-int sem_storage_id = -1;
-int sem_nvram_id = -1;
-int sem_wlan_id = -1;
-int sem_mobile_id = -1;
-
 namespace {
-
-// The identifiers in key order: key SEM_KEY_BASE + i goes to semIds[i].
-int *const semIds[SEM_COUNT] = {
-    &sem_hdd_id, &sem_tp_sensors_id, &sem_vt_sensors_id, &sem_cr_sensors_id,
-    &sem_cpu_id, &sem_memory_id, &sem_pwr_id, &sem_trap_id, &sem_hwd_id,
-    &sem_wdt_id, &sem_storage_id, &sem_nvram_id, &sem_wlan_id, &sem_mobile_id,
-};
 
 // semctl's fourth argument; glibc leaves its definition to the caller.
 union semun {
@@ -109,16 +89,20 @@ int semaphore_v(int sem_id)
 
 int semaphores_create()
 {
-    for (int i = 0; i < SEM_COUNT; i++) {
-        *semIds[i] = semget(SEM_KEY_BASE + i, 1, IPC_CREAT | 0600);
-        if (*semIds[i] == -1) {
-            perror("semget");
-            return 0;
+    for (const GroupDescriptor *g : agentGroups())
+        for (const GroupLock &lock : g->locks) {
+            if (!lock.id)
+                continue;
+            *lock.id = semget(lock.key, 1, IPC_CREAT | 0600);
+            if (*lock.id == -1) {
+                perror("semget");
+                return 0;
+            }
+            restrictToOwner(*lock.id);
         }
-        restrictToOwner(*semIds[i]);
-    }
-    for (int i = 0; i < SEM_COUNT; i++)
-        if (!semvalue_set(*semIds[i]))
-            return 0;
+    for (const GroupDescriptor *g : agentGroups())
+        for (const GroupLock &lock : g->locks)
+            if (lock.id && !semvalue_set(*lock.id))
+                return 0;
     return 1;
 }

@@ -2,31 +2,11 @@
 // Command line, configuration loading and group registration of the agent.
 #include "startup.h"
 
-#include "atMgmt/groupHealthObj.h"
-#include "atMgmt/snmpTrapSrvTable.h"
-#include "atSystem/sysInfoFrame.h"
+#include "groups/groups.h"
 #include "lib/atomicFile.h"
 #include "lib/fieldCopy.h"
 #include "lib/trapList.h"
-#include "monitorGroup/cpuInfoFrame.h"
-#include "monitorGroup/hwdInfoFrame.h"
-#include "monitorGroup/hwdObj.h"
-#include "monitorGroup/memoryInfoFrame.h"
-#include "monitorGroup/powerObj.h"
-#include "monitorGroup/sensorTable.h"
-#include "monitorGroup/sensors.h"
-#include "monitorGroup/storageInfoFrame.h"
-#include "monitorGroup/storageObj.h"
 #include "parseXml.h"
-#include "peripheralGroup/hardDiskObjInfoFrame.h"
-#include "peripheralGroup/harddiskObj.h"
-#include "peripheralGroup/nvramInfoFrame.h"
-#include "peripheralGroup/nvramObj.h"
-#include "peripheralGroup/watchdogInfoFrame.h"
-#include "wireless/mobileObjInfoFrame.h"
-#include "wireless/mobileObjTable.h"
-#include "wireless/wlanObjInfoFrame.h"
-#include "wireless/wlanObjTable.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -150,7 +130,7 @@ int checkConfigFile(const std::string &file)
     return 0;
 }
 
-void init_buffer()
+void init_buffer(bool wireless)
 {
     // What a write cut short by a crash or power cut left beside the files
     // the agent rewrites.
@@ -165,44 +145,15 @@ void init_buffer()
         exit(1);
     }
     init_trap_list();
-
-    // Shared state of the groups, before any thread runs.
-    Global_temperatureSeverityLevel = 1;
-    Global_memInfoVal.memoryInfoSeverityState = 1;
-    Global_pwrInfoVal.pwrState = 1;
-    Global_pwrInfoVal.pwrStateSeverity = 1;
+    // Each group's state before any thread runs.
+    for (const GroupDescriptor *g : agentGroups())
+        if ((wireless || !g->wireless) && g->prepare)
+            g->prepare();
 }
 
-void register_groups()
+void register_groups(bool wireless)
 {
-    init_sysInfo();
-    init_trapSrvInfo();
-    init_snmpTrapSrv();
-    init_groupHealthObj();
-    init_powerInfo();
-    init_temperatureObjInfo();
-    init_temperatureObj();
-    init_voltageObjInfo();
-    init_voltageObj();
-    init_currentObjInfo();
-    init_currentObj();
-    init_memoryInfo();
-    init_cpuInfo();
-    init_harddiskObj();
-    init_hardDiskObjInfo();
-    init_hwdObj();
-    init_hwdInfo();
-    init_wdtInfo();
-    init_storageInfo();
-    init_storageObj();
-    init_nvramObj();
-    init_nvramInfo();
-}
-
-void register_wireless_groups()
-{
-    init_wlanObjInfo();
-    init_wlanObjTable();
-    init_mobileObjInfo();
-    init_mobileObjTable();
+    for (const GroupDescriptor *g : agentGroups())
+        if (wireless || !g->wireless)
+            g->registerObjects();
 }

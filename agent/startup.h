@@ -74,13 +74,13 @@ void initMobileDeviceNode(int argc, char **argv);
 // cannot make the file at all (not root) says so and goes on unguarded.
 void claimSingleInstance();
 
-// Loads the configuration file and the trap destinations and resets the
-// groups' shared state. Ends the process (status 1) when the file is
-// missing, unreadable, empty or not well-formed.
-void init_buffer();
+// Loads the configuration file and the trap destinations and prepares each
+// group's shared state (the Wi-Fi and mobile broadband groups only with
+// `wireless`). Ends the process (status 1) when the file is missing,
+// unreadable, empty or not well-formed.
+void init_buffer(bool wireless = false);
 
-// Registers every MIB group of the standard start-up, in its fixed order.
-void register_groups();
-// Registers the Wi-Fi and mobile broadband groups, which the standard
-// start-up leaves out; an agent built with them calls it after register_groups.
-void register_wireless_groups();
+// Registers every group's MIB objects, in the order of the group list; the
+// Wi-Fi and mobile broadband groups, which the standard start-up leaves
+// out, only with `wireless`.
+void register_groups(bool wireless = false);

@@ -24,6 +24,8 @@
 #include <strings.h>
 #include <unistd.h>
 
+int sem_trap_id = -1;
+
 std::string snmpdConfPath = "/etc/snmp/snmpd.conf";
 
 list_head Global_trapList = {&Global_trapList, &Global_trapList};

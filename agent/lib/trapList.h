@@ -18,6 +18,9 @@
 #include <string_view>
 #include <vector>
 
+// The group's semaphore set (semaphore.h).
+extern int sem_trap_id;           // guards the trap destination list and the sending of notifications
+
 // Where the master agent's configuration lives; the unit tests point it elsewhere.
 extern std::string snmpdConfPath;
 

@@ -4,19 +4,19 @@
 // once per target, with FUZZ_PARSER naming the function below that the
 // target feeds. Each function also checks what its parser promises about
 // its result whatever the input; a broken promise stops the run like a crash.
-#include "atMgmt/trapInfoProbe.h"
-#include "atSystem/sysInfoProbe.h"
-#include "hwdWatcher.h"
+#include "groups/trapServers/trapServerProbe.h"
+#include "groups/system/sysInfoProbe.h"
+#include "groups/hotplug/hwdWatcher.h"
 #include "lib/textCheck.h"
 #include "lib/trapList.h"
-#include "monitorGroup/cpuProbe.h"
-#include "monitorGroup/memoryProbe.h"
-#include "monitorGroup/storageProbe.h"
+#include "groups/cpu/cpuProbe.h"
+#include "groups/memory/memoryProbe.h"
+#include "groups/storage/storageProbe.h"
 #include "parseXml.h"
-#include "peripheralGroup/hardDiskProbe.h"
-#include "peripheralGroup/hwdProbe.h"
-#include "peripheralGroup/watchdogProbe.h"
-#include "wireless/wirelessProbe.h"
+#include "groups/disks/hardDiskProbe.h"
+#include "groups/hotplug/hwdProbe.h"
+#include "groups/watchdog/watchdogProbe.h"
+#include "groups/wireless/wirelessProbe.h"
 
 extern "C" {
 #include "bios_name.h"

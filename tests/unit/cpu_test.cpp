@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // CPU group: /proc/stat samples, the load between two of them, the clock
 // means and which processors the frequency library knows.
-#include "monitorGroup/cpuProbe.h"
+#include "groups/cpu/cpuProbe.h"
 
 #include <cstdlib>
 #include <fstream>

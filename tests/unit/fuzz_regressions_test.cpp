@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Inputs the fuzz targets found a parser mishandling, each with the result
 // the parser must give for it.
-#include "atMgmt/trapInfoProbe.h"
+#include "groups/trapServers/trapServerProbe.h"
 #include "lib/trapList.h"
 
 #include <gtest/gtest.h>

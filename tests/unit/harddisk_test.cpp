@@ -2,7 +2,7 @@
 // The SMART tool's output, capacities, raw values, fdisk counts, device node
 // checks, and whole refreshes against a scripted SMART tool and fdisk.
 #include "mibFrame.h"
-#include "peripheralGroup/hardDiskProbe.h"
+#include "groups/disks/hardDiskProbe.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // USB device blocks of "lsusb -v" output, the start-up inventory, the
 // hardware-detect row numbering, and the watcher's handling of device events
 // against captured listings.
-#include "hwdWatcher.h"
+#include "groups/hotplug/hwdWatcher.h"
 #include "lib/trapList.h"
-#include "monitorGroup/hwdObj.h"
-#include "peripheralGroup/hwdProbe.h"
+#include "groups/hotplug/hwdObj.h"
+#include "groups/hotplug/hwdProbe.h"
 
 #include <gtest/gtest.h>
 

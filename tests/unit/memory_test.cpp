@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Memory group: /proc/meminfo parsing, threshold rules and the raise/clear
 // decision.
-#include "monitorGroup/memoryInfoFrame.h"
-#include "monitorGroup/memoryProbe.h"
-#include "monitorGroup/memoryTrap.h"
+#include "groups/memory/memoryInfoFrame.h"
+#include "groups/memory/memoryProbe.h"
+#include "groups/memory/memoryTrap.h"
 
 #include <cstring>
 #include "usagePrint.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Reading and rewriting the configuration file.
-#include "atSystem/sysInfoFrame.h"
+#include "groups/system/sysInfoFrame.h"
 #include "lib/atomicFile.h"
-#include "monitorGroup/hwdInfoFrame.h"
-#include "monitorGroup/memoryInfoFrame.h"
-#include "monitorGroup/sensors.h"
+#include "groups/hotplug/hwdInfoFrame.h"
+#include "groups/memory/memoryInfoFrame.h"
+#include "groups/sensors/sensors.h"
 #include "parseXml.h"
 #include "testFiles.h"
 

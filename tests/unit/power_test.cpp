@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // When the power-supply group announces a change of the combined state, and
 // what the announcement carries.
-#include "monitorGroup/powerProbe.h"
-#include "monitorGroup/powerTrap.h"
+#include "groups/power/powerProbe.h"
+#include "groups/power/powerTrap.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -2,9 +2,9 @@
 // Sensor group: lists and rows from made-up readings, the band decision and
 // its per-sensor state, the notification's varbinds, the threshold rules and
 // the table handler driven phase by phase.
-#include "monitorGroup/sensorTable.h"
-#include "monitorGroup/sensorTrap.h"
-#include "monitorGroup/sensors.h"
+#include "groups/sensors/sensorTable.h"
+#include "groups/sensors/sensorTrap.h"
+#include "groups/sensors/sensors.h"
 #include "parseXml.h"
 #include "setJournal.h"
 #include "testFiles.h"

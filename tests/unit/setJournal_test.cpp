@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The all-or-nothing SET protocol of writable scalars, driven phase by phase
 // as the agent library drives a write routine.
-#include "atSystem/sysInfoFrame.h"
+#include "groups/system/sysInfoFrame.h"
 #include "lib/fieldCopy.h"
 #include "setJournal.h"
 #include "testFiles.h"

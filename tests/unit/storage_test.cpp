@@ -2,10 +2,10 @@
 // Storage and NVRAM groups: df lines, size conversion, severity, the
 // per-device raise/clear decision, and a whole pass rebuilding the storage
 // and NVRAM tables.
-#include "monitorGroup/storageObj.h"
-#include "monitorGroup/storageProbe.h"
-#include "monitorGroup/storageTrap.h"
-#include "peripheralGroup/nvramObj.h"
+#include "groups/storage/storageObj.h"
+#include "groups/storage/storageProbe.h"
+#include "groups/storage/storageTrap.h"
+#include "groups/nvram/nvramObj.h"
 
 #include <algorithm>
 #include "usagePrint.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // System information: banner and release parsing, DateAndTime octets.
-#include "atSystem/sysInfoProbe.h"
+#include "groups/system/sysInfoProbe.h"
 #include "lib/dateAndTime.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Address checks and the edit of a destination's trapsink line.
-#include "atMgmt/trapInfoProbe.h"
+#include "groups/trapServers/trapServerProbe.h"
 #include "lib/trapList.h"
 
 #include <cstdlib>

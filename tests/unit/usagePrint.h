@@ -2,7 +2,7 @@
 // Readable names of the usage notifications in test failure messages.
 #pragma once
 
-#include "monitorGroup/usageThresholds.h"
+#include "lib/usageThresholds.h"
 
 #include <ostream>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Watchdog group: the driver's /proc/vlmwdtinfo text into the record.
-#include "peripheralGroup/watchdogProbe.h"
+#include "groups/watchdog/watchdogProbe.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 // run against captured nmcli outputs.
 #include "lib/fieldCopy.h"
 #include "startup.h"
-#include "wireless/mobileObjInfoFrame.h"
-#include "wireless/wirelessProbe.h"
-#include "wireless/wlanObjInfoFrame.h"
+#include "groups/mobile/mobileInfoFrame.h"
+#include "groups/wireless/wirelessProbe.h"
+#include "groups/wlan/wlanInfoFrame.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,43 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
+// The agent's MIB groups, each described once by its own folder. Start-up,
+// the thread starter and the lock set iterate agentGroups(); none of them
+// names a group. A new group is a folder with its descriptor and one line
+// of VLM_GROUPS below.
+#pragma once
+
+#include <cstddef>
+
+// A System V semaphore set of the group: where its identifier is kept and
+// the key it is created with. The keys are what operators see (ipcs), so
+// each group keeps the key it always had.
+struct GroupLock {
+    int *id;
+    int key;
+};
+
+struct GroupDescriptor {
+    const char *name;                   // "sensors", as in the group table
+    bool wireless;                      // only in an agent built with the Wi-Fi and mobile groups
+    void (*registerObjects)();          // registers its MIB objects with the agent library
+    // Its state before any thread runs, after the configuration file was
+    // read (null: nothing to prepare).
+    void (*prepare)();
+    // Its polling: `cycle` run `firstDelay` seconds after the start and then
+    // `period` seconds after each run ends, or a thread body of its own
+    // (`thread`) for a group that does not poll on a fixed period; neither
+    // for a group that only answers.
+    void (*cycle)();
+    unsigned firstDelay;
+    unsigned period;
+    void *(*thread)(void *);
+    // After the polling threads have started: what it reads once (null: none).
+    void (*start)();
+    GroupLock locks[3];                 // up to three; unused ones have a null id
+};
+
+// Every group the agent is built with, in registration order.
+struct GroupList {
+    const GroupDescriptor *const *begin() const;
+    const GroupDescriptor *const *end() const;
+};
+GroupList agentGroups();

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Mobile broadband modems from nmcli and their AT ports.
+#include "groups/groups.h"
+
+#include "groups/mobile/mobileInfoFrame.h"
+#include "groups/mobile/mobileObjTable.h"
+#include "groups/wireless/wirelessProbe.h"
+
+int sem_mobile_id = -1;
+
+namespace {
+void registerMobile()
+{
+    init_mobileObjInfo();
+    init_mobileObjTable();
+}
+} // namespace
+
+extern const GroupDescriptor mobileGroup = {
+    "mobile",
+    true,
+    registerMobile,
+    nullptr,
+    mobileInfoCycle, 1, 3,
+    nullptr,
+    nullptr,
+    {{&sem_mobile_id, 1013}},
+};

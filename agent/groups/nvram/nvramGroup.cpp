@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The NVRAM disk; its rows come with the storage group's df pass.
+#include "groups/groups.h"
+
+#include "groups/nvram/nvramObj.h"
+#include "groups/nvram/nvramInfoFrame.h"
+
+int sem_nvram_id = -1;
+
+namespace {
+void registerNvram()
+{
+    init_nvramObj();
+    init_nvramInfo();
+}
+} // namespace
+
+extern const GroupDescriptor nvramGroup = {
+    "nvram",
+    false,
+    registerNvram,
+    nullptr,
+    nullptr, 0, 0,
+    nullptr,
+    nullptr,
+    {{&sem_nvram_id, 1011}},
+};

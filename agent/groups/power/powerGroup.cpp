@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The power-supply inputs of the status driver.
+#include "groups/groups.h"
+
+#include "groups/power/powerInfoFrame.h"
+#include "groups/power/powerProbe.h"
+
+int sem_pwr_id = -1;
+
+namespace {
+void preparePower()
+{
+    Global_pwrInfoVal.pwrState = 1;
+    Global_pwrInfoVal.pwrStateSeverity = 1;
+}
+} // namespace
+
+extern const GroupDescriptor powerGroup = {
+    "power",
+    false,
+    init_powerInfo,
+    preparePower,
+    nullptr, 0, 0,
+    powerInfoThread,
+    nullptr,
+    {{&sem_pwr_id, 1006}},
+};

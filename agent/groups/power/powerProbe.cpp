@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The power-supply reading and the polling cycle.
+#include "groups/power/powerProbe.h"
+
+#include "groups/power/powerTrap.h"
+#include "groups/power/powerDevice.h"
+#include "semaphore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr char PSU_DEVICE[] = "/dev/vlmpsustatus";
+constexpr unsigned MAX_RETRY_SECONDS = 30;
+
+} // namespace
+
+std::optional<int32_t> readPowerState(GroupReading &reading)
+{
+    int handle = -1;
+    if (PSUStatus_DeviceOpen(&handle) != 0) {
+        reading.openFailed(PSU_DEVICE, errno);
+        return std::nullopt;
+    }
+    unsigned char level[2] = {0, 0};
+    for (unsigned char input = 1; input <= 2; input++) {
+        if (PSUStatus_Get(handle, input, &level[input - 1]) < 0) {
+            const int err = errno;
+            reading.fail("Get PWR" + std::to_string(input) + " status Failed! error. (" + PSU_DEVICE + ": " +
+                         strerror(err) + ")");
+            PSUStatus_DeviceClose(handle);
+            return std::nullopt;
+        }
+    }
+    PSUStatus_DeviceClose(handle);
+    return level[0] == 1 && level[1] == 1 ? 1 : 2;
+}
+
+void storePowerReading(pwrInfo &record, std::optional<int32_t> state)
+{
+    if (!state) {
+        record.pwrState = -1;
+        record.pwrStateSeverity = -1;
+        return;
+    }
+    record.pwrState = *state;
+    record.pwrStateSeverity = *state == 1 ? 1 : 3;
+    notePowerReading(*state);
+}
+
+unsigned powerRetryDelay(unsigned failures)
+{
+    if (failures == 0)
+        return 1;
+    return failures >= 5 ? MAX_RETRY_SECONDS : std::min(MAX_RETRY_SECONDS, 1u << failures);
+}
+
+bool powerInfoCycle()
+{
+    GroupReading reading;
+    const std::optional<int32_t> state = readPowerState(reading);
+    noteGroupReading(GroupId::Power, reading);
+    {
+        SemHold hold(sem_pwr_id);
+        storePowerReading(Global_pwrInfoVal, state);
+    }
+    // A state that changed while the inputs could not be read differs from
+    // the last one announced: it is announced now, once.
+    if (state)
+        send_power_trap();
+    return state.has_value();
+}
+
+void *powerInfoThread(void *)
+{
+    sleep(1);
+    // A device that cannot be read (missing, held by another process, an
+    // input that fails) is tried again, less often the longer it lasts.
+    unsigned failures = 0;
+    for (;;) {
+        sleep(powerRetryDelay(failures));
+        failures = powerInfoCycle() ? 0 : failures + 1;
+    }
+}

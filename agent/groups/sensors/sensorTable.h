@@ -1,0 +1,88 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
+// The temperature, voltage and current tables (1.3.6.1.4.1.42424.200.2.1.2,
+// .2.2.2, .2.6.2) with their count scalars (.2.1.1.0, .2.2.1.0, .2.6.1.0),
+// and the threshold writes of their rows. One generic implementation takes
+// the family; the named routines are its thin wrappers.
+#pragma once
+
+#include "groups/sensors/sensors.h"
+#include "semaphore.h"
+
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+
+#include <optional>
+#include <string_view>
+
+// Holds the kind's semaphore for the lifetime of the guard; before the
+// semaphores exist (unit tests) only one thread runs and nothing is taken.
+struct SensorLock : SemHold {
+    explicit SensorLock(const SensorFamily &family) : SemHold(*family.semId) {}
+};
+
+// A new row at the head of the family's table; null when out of memory.
+// The caller holds the kind's semaphore.
+sensorEntry *createSensorRow(const SensorFamily &family, long index, const char *name, const char *unit,
+                             const char *value, const char *high, const char *low, const char *getTime,
+                             long state, const char *highHigh, const char *lowLow, long level);
+// Unlinks and frees a row of the family's table; a row not on it is left alone.
+void removeSensorRow(const SensorFamily &family, sensorEntry *row);
+
+tpTable_entry *tpTable_createEntry(long tpIndex, const char *tpName, const char *tpUnit, const char *tpValue,
+                                   const char *tpHigh, const char *tpLow, const char *tpGetTime, long tpState,
+                                   const char *tpHighHigh, const char *tpLowLow, long tpLevel);
+vtTable_entry *vtTable_createEntry(long vtIndex, const char *vtName, const char *vtUnit, const char *vtValue,
+                                   const char *vtHigh, const char *vtLow, const char *vtGetTime, long vtState,
+                                   const char *vtHighHigh, const char *vtLowLow, long vtLevel);
+crTable_entry *crTable_createEntry(long crIndex, const char *crName, const char *crUnit, const char *crValue,
+                                   const char *crHigh, const char *crLow, const char *crGetTime, long crState,
+                                   const char *crHighHigh, const char *crLowLow, long crLevel);
+void tpTable_removeEntry(tpTable_entry *row);
+void vtTable_removeEntry(vtTable_entry *row);
+void crTable_removeEntry(crTable_entry *row);
+
+// Whether a threshold text is a decimal number: optional spaces, an optional
+// sign, digits with at most one decimal point, optional spaces ("5e0",
+// "0x10", "12,6", "-" and "1.2.3" are not). The empty text is (no threshold).
+bool isThresholdText(std::string_view text);
+
+// Threshold value rules. initJudge: 1 when the text is empty or reads as a
+// number of at least 0 (voltage and current thresholds). judgeThres: 1 when
+// the non-empty texts, read as numbers, rise strictly from LowLow to HighHigh.
+int initJudgeThreshold(const char *text);
+int judgeThresholds(const char *lowLow, const char *low, const char *high, const char *highHigh);
+inline int initJudgeVt(const char *text) { return initJudgeThreshold(text); }
+inline int initJudgeCr(const char *text) { return initJudgeThreshold(text); }
+inline int judgeVtThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
+inline int judgeTpThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
+inline int judgecrThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
+
+// The iterator's routines and the request handler, generic over the family.
+// Loop and data contexts never hold a row's address: the loop context is a
+// position in the row list and the data context the row's index, and every
+// use finds the row again under the kind's semaphore.
+netsnmp_variable_list *sensorFirstDataPoint(const SensorFamily &family, void **loop_context, void **data_context,
+                                            netsnmp_variable_list *put_index_data);
+netsnmp_variable_list *sensorNextDataPoint(const SensorFamily &family, void **loop_context, void **data_context,
+                                           netsnmp_variable_list *put_index_data);
+int sensorTableHandler(const SensorFamily &family, netsnmp_agent_request_info *reqinfo,
+                       netsnmp_request_info *requests);
+// The index a data context stands for (0: none).
+long sensorContextIndex(void *data_context);
+void *sensorIndexContext(long index);
+
+Netsnmp_First_Data_Point tpTable_get_first_data_point, vtTable_get_first_data_point, crTable_get_first_data_point;
+Netsnmp_Next_Data_Point tpTable_get_next_data_point, vtTable_get_next_data_point, crTable_get_next_data_point;
+Netsnmp_Node_Handler tpTable_handler, vtTable_handler, crTable_handler;
+
+void init_temperatureObj();
+void init_voltageObj();
+void init_currentObj();
+void initialize_table_tpTable();
+void initialize_table_vtTable();
+void initialize_table_crTable();
+
+// Count scalars: the number of features of the kind the last cycle found.
+void init_temperatureObjInfo();
+void init_voltageObjInfo();
+void init_currentObjInfo();
+FindVarMethod temperatureObjInfo_handle, voltageObjInfo_numberHandle, currentObjInfo_handle;

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The system information group: identity strings, boot times and counts.
+#include "groups/groups.h"
+
+#include "groups/system/sysInfoFrame.h"
+
+extern const GroupDescriptor systemGroup = {
+    "system",
+    false,
+    init_sysInfo,
+    nullptr,
+    nullptr, 0, 0,
+    nullptr,
+    init_atSystem,
+    {},
+};

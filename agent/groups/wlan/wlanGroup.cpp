@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// Wi-Fi interfaces from nmcli.
+#include "groups/groups.h"
+
+#include "groups/wlan/wlanInfoFrame.h"
+#include "groups/wlan/wlanObjTable.h"
+#include "groups/wireless/wirelessProbe.h"
+
+int sem_wlan_id = -1;
+
+namespace {
+void registerWlan()
+{
+    init_wlanObjInfo();
+    init_wlanObjTable();
+}
+} // namespace
+
+extern const GroupDescriptor wlanGroup = {
+    "wlan",
+    true,
+    registerWlan,
+    nullptr,
+    wlanInfoCycle, 1, 3,
+    nullptr,
+    nullptr,
+    {{&sem_wlan_id, 1012}},
+};
