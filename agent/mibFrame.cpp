@@ -3,7 +3,7 @@
 #include "mibFrame.h"
 
 #include "lib/textCheck.h"
-#include "parseXml.h"
+#include "configStore.h"
 #include "semaphore.h"
 #include "setJournal.h"
 
@@ -164,4 +164,17 @@ int scalarWrite(const WritableScalar &o, int action, const u_char *var_val, u_ch
     default:
         return SNMP_ERR_NOERROR;
     }
+}
+
+void configureScalar(const WritableScalar &object, const ConfigStore &store)
+{
+    const std::string *text = object.configKey ? store.last(object.configKey) : nullptr;
+    if (!text)
+        return;
+    SetValue v;
+    if (object.type == ASN_INTEGER)
+        v.integer = configNumber(*text);
+    else
+        v.octets = *text;
+    object.store(v);
 }

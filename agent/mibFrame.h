@@ -342,6 +342,13 @@ struct WritableScalar {
     const char *configKey;      // the object lives in memory only
 };
 
+class ConfigStore;
+// Loads the object's value from the configuration file at start-up: the
+// last text of its key, as a decimal number for an INTEGER. A key the file
+// lacks leaves the record as it is. Nothing for an object kept in memory
+// only.
+void configureScalar(const WritableScalar &object, const ConfigStore &store);
+
 // The write routine body of every writable scalar, for each SET phase:
 // RESERVE1 checks type, length and value (wrongType, wrongLength, wrongValue);
 // ACTION stores the value and writes it to the configuration file before the

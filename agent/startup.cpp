@@ -6,7 +6,7 @@
 #include "lib/atomicFile.h"
 #include "lib/fieldCopy.h"
 #include "lib/trapList.h"
-#include "parseXml.h"
+#include "configStore.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -120,9 +120,9 @@ int checkConfigFile(const std::string &file)
     std::string text;
     if (readConfigFile(text) != ConfigWrite::Saved)
         return 1;
-    ConfigValues values;
+    ConfigStore store;
     std::string where;
-    if (!readConfigValues(text.data(), static_cast<int>(text.size()), values, &where)) {
+    if (!store.read(text.data(), static_cast<int>(text.size()), &where)) {
         fprintf(stderr, "parse xml failed: %s\n", where.c_str());
         return 1;
     }
@@ -140,7 +140,7 @@ void init_buffer(bool wireless)
     if (readConfigFile(text) != ConfigWrite::Saved)
         exit(1);
     std::string where;
-    if (parse_xml_file(text.data(), static_cast<int>(text.size()), &where) < 0) {
+    if (loadConfiguration(text.data(), static_cast<int>(text.size()), &where) < 0) {
         fprintf(stderr, "parse xml failed: %s\n", where.c_str());
         exit(1);
     }

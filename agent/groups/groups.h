@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+class ConfigStore;
+
 // A System V semaphore set of the group: where its identifier is kept and
 // the key it is created with. The keys are what operators see (ipcs), so
 // each group keeps the key it always had.
@@ -19,6 +21,9 @@ struct GroupDescriptor {
     const char *name;                   // "sensors", as in the group table
     bool wireless;                      // only in an agent built with the Wi-Fi and mobile groups
     void (*registerObjects)();          // registers its MIB objects with the agent library
+    // Reads its own keys of the configuration file at start-up (null: it
+    // has none); values it changes later go back through writeConfigEdits.
+    void (*configure)(const ConfigStore &store);
     // Its state before any thread runs, after the configuration file was
     // read (null: nothing to prepare).
     void (*prepare)();

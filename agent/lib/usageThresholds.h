@@ -102,18 +102,17 @@ public:
     // The write routine body of the notification switch (1 on, 2 off).
     static int writeSwitch(int action, const u_char *var_val, u_char type, size_t len)
     {
-        static const WritableScalar object = {
-            "example", ASN_INTEGER, sizeof(long), G::semId,
-            [](const SetValue &v) { return v.integer == 1 || v.integer == 2 ? SNMP_ERR_NOERROR : SNMP_ERR_WRONGVALUE; },
-            [] {
-                SetValue v;
-                v.integer = G::trapSwitch();
-                return v;
-            },
-            [](const SetValue &v) { G::trapSwitch() = static_cast<int32_t>(v.integer); },
-            G::group, G::keys[4],
-        };
-        return scalarWrite(object, action, var_val, type, len);
+        return scalarWrite(switchObject(), action, var_val, type, len);
+    }
+
+    // The four thresholds and the switch from the configuration file; a
+    // key the file lacks counts as 0.
+    template <typename Store>
+    static void configure(const Store &store)
+    {
+        for (int i = 0; i < 4; i++)
+            G::threshold(i) = static_cast<int32_t>(store.number(G::keys[i]));
+        G::trapSwitch() = static_cast<int32_t>(store.number(G::keys[4]));
     }
 
 private:
@@ -143,6 +142,22 @@ private:
     static void store(const SetValue &v)
     {
         G::threshold(I) = static_cast<int32_t>(v.integer);
+    }
+
+    static const WritableScalar &switchObject()
+    {
+        static const WritableScalar object = {
+            "example", ASN_INTEGER, sizeof(long), G::semId,
+            [](const SetValue &v) { return v.integer == 1 || v.integer == 2 ? SNMP_ERR_NOERROR : SNMP_ERR_WRONGVALUE; },
+            [] {
+                SetValue v;
+                v.integer = G::trapSwitch();
+                return v;
+            },
+            [](const SetValue &v) { G::trapSwitch() = static_cast<int32_t>(v.integer); },
+            G::group, G::keys[4],
+        };
+        return object;
     }
 
     static const WritableScalar &thresholdObject(int i)

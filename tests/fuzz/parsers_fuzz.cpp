@@ -12,7 +12,10 @@
 #include "groups/cpu/cpuProbe.h"
 #include "groups/memory/memoryProbe.h"
 #include "groups/storage/storageProbe.h"
-#include "parseXml.h"
+#include "groups/sensors/sensorConfig.h"
+#include "groups/system/sysInfoFrame.h"
+#include "groups/system/systemConfig.h"
+#include "configStore.h"
 #include "groups/disks/hardDiskProbe.h"
 #include "groups/hotplug/hwdProbe.h"
 #include "groups/watchdog/watchdogProbe.h"
@@ -54,18 +57,22 @@ void requireTerminated(const char (&field)[N])
 void config(std::string_view text)
 {
     int len = static_cast<int>(text.size());
-    ConfigValues cv;
-    if (!readConfigValues(text.data(), len, cv))
+    ConfigStore store;
+    if (!store.read(text.data(), len))
         return;
+    // Every group reads its keys from what was read.
+    configureSensors(store);
     ConfigWrite result;
     std::string out =
         applyConfigEdits(text.data(), len, {{"atSystem", "sysDescr", "a&b<c>"}, {"VIN", "vtHigh", "13"}}, result);
     // A document that was read must be written back in a form that reads again.
-    ConfigValues again;
-    require(readConfigValues(out.data(), static_cast<int>(out.size()), again));
-    BootTimes boot = computeBootTimes(cv.firstBootTime, 0);
+    ConfigStore again;
+    require(again.read(out.data(), static_cast<int>(out.size())));
+    const std::string *firstBoot = store.last(SYS_FIRST_BOOT_TIME_KEY);
+    const std::string *bootCount = store.last(SYS_BOOT_COUNT_KEY);
+    BootTimes boot = computeBootTimes(firstBoot ? *firstBoot : std::string(), 0);
     require(boot.firstBootText.size() == 22);
-    nextBootCount(cv.bootCount);
+    nextBootCount(bootCount ? *bootCount : std::string());
 }
 
 // snmpd.conf: every destination the reader lists can have its host changed

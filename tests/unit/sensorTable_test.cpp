@@ -4,7 +4,7 @@
 // threshold source and configuration file, UNDO putting all three back.
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensors.h"
-#include "parseXml.h"
+#include "configStore.h"
 #include "setJournal.h"
 #include "testFiles.h"
 
@@ -35,7 +35,7 @@ protected:
     void SetUp() override
     {
         std::string text = cfg.read();
-        ASSERT_EQ(parse_xml_file(text.data(), static_cast<int>(text.size())), 1);
+        ASSERT_EQ(loadConfiguration(text.data(), static_cast<int>(text.size())), 1);
         setJournal::begin(++transaction);
         for (const SensorFamily *f : {&temperatureFamily, &voltageFamily}) {
             while (*f->tableHead)

@@ -5,7 +5,7 @@
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensorTrap.h"
 #include "groups/sensors/sensors.h"
-#include "parseXml.h"
+#include "configStore.h"
 #include "setJournal.h"
 #include "testFiles.h"
 

@@ -12,6 +12,7 @@ extern const GroupDescriptor cpuGroup = {
     false,
     init_cpuInfo,
     nullptr,
+    nullptr,
     cpuInfoCycle, 1, 0,
     nullptr,
     nullptr,

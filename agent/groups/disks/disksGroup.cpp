@@ -21,6 +21,7 @@ extern const GroupDescriptor disksGroup = {
     false,
     registerDisks,
     nullptr,
+    nullptr,
     hddInfo_handler, 1, 120,
     nullptr,
     nullptr,

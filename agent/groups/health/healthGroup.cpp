@@ -9,6 +9,7 @@ extern const GroupDescriptor healthGroup = {
     false,
     init_groupHealthObj,
     nullptr,
+    nullptr,
     nullptr, 0, 0,
     nullptr,
     nullptr,

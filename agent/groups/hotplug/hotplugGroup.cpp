@@ -21,6 +21,7 @@ extern const GroupDescriptor hotplugGroup = {
     "hotplug",
     false,
     registerHotplug,
+    configureHotplug,
     getHwInfo,
     nullptr, 0, 0,
     hwdInfoThread,

@@ -3,6 +3,7 @@
 #include "groups/hotplug/hwdInfoFrame.h"
 
 #include "mibFrame.h"
+#include "configStore.h"
 #include "semaphore.h"
 
 namespace {
@@ -90,4 +91,10 @@ int write_hwdInfoMaxTableRow(int action, u_char *var_val, u_char var_val_type, s
                              oid *name, size_t name_len)
 {
     return scalarWrite(maxTableRowObject, action, var_val, var_val_type, var_val_len);
+}
+
+void configureHotplug(const ConfigStore &store)
+{
+    configureScalar(trapEnableObject, store);
+    configureScalar(maxTableRowObject, store);
 }

@@ -5,6 +5,8 @@
 // numbered in sequence.
 #pragma once
 
+class ConfigStore;
+
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/agent/net-snmp-agent-includes.h>
@@ -32,3 +34,6 @@ void init_hwdInfo();
 FindVarMethod hwdInfo_handle;
 WriteMethod write_hwdInfoTrapEnable;
 WriteMethod write_hwdInfoMaxTableRow;
+
+// The notification switch and the row limit from the configuration file.
+void configureHotplug(const ConfigStore &store);

@@ -18,6 +18,7 @@ extern const GroupDescriptor memoryGroup = {
     "memory",
     false,
     init_memoryInfo,
+    configureMemory,
     prepareMemory,
     memoryInfoCycle, 2, 1,
     nullptr,

@@ -3,6 +3,7 @@
 #include "groups/memory/memoryInfoFrame.h"
 
 #include "mibFrame.h"
+#include "configStore.h"
 #include "lib/usageThresholds.h"
 #include "semaphore.h"
 #include "setJournal.h"
@@ -141,4 +142,9 @@ int write_memoryInfoTrapState(int action, u_char *var_val, u_char var_val_type, 
                               u_char *statP, oid *name, size_t name_len)
 {
     return Thresholds::writeSwitch(action, var_val, var_val_type, var_val_len);
+}
+
+void configureMemory(const ConfigStore &store)
+{
+    Thresholds::configure(store);
 }

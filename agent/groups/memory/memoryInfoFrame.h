@@ -3,6 +3,8 @@
 // and the notification switch; its objects under 1.3.6.1.4.1.42424.200.2.5.
 #pragma once
 
+class ConfigStore;
+
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/agent/net-snmp-agent-includes.h>
@@ -49,3 +51,6 @@ WriteMethod write_memoryInfoTrapState;
 // 1 when the thresholds can stand together, 0 otherwise: a threshold of -1
 // is not used, and the used ones must rise strictly from Th1 to Th4.
 int judgeIntThres(long th1, long th2, long th3, long th4);
+
+// The thresholds and the switch from the configuration file (0 when absent).
+void configureMemory(const ConfigStore &store);

@@ -21,6 +21,7 @@ extern const GroupDescriptor mobileGroup = {
     true,
     registerMobile,
     nullptr,
+    nullptr,
     mobileInfoCycle, 1, 3,
     nullptr,
     nullptr,

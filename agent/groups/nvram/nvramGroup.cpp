@@ -20,6 +20,7 @@ extern const GroupDescriptor nvramGroup = {
     false,
     registerNvram,
     nullptr,
+    nullptr,
     nullptr, 0, 0,
     nullptr,
     nullptr,

@@ -19,6 +19,7 @@ extern const GroupDescriptor powerGroup = {
     "power",
     false,
     init_powerInfo,
+    configurePower,
     preparePower,
     nullptr, 0, 0,
     powerInfoThread,

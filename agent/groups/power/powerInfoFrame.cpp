@@ -4,6 +4,7 @@
 
 #include "lib/dateAndTime.h"
 #include "mibFrame.h"
+#include "configStore.h"
 #include "semaphore.h"
 
 #include <ctime>
@@ -82,4 +83,9 @@ int write_powerInfoTrapState(int action, u_char *var_val, u_char var_val_type, s
                              oid *name, size_t name_len)
 {
     return scalarWrite(trapStateObject, action, var_val, var_val_type, var_val_len);
+}
+
+void configurePower(const ConfigStore &store)
+{
+    configureScalar(trapStateObject, store);
 }

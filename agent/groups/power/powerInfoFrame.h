@@ -4,6 +4,8 @@
 // state of the two inputs, its severity, and the time of the request.
 #pragma once
 
+class ConfigStore;
+
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/agent/net-snmp-agent-includes.h>
@@ -32,3 +34,6 @@ enum powerMagic {
 void init_powerInfo();
 FindVarMethod var_pwrState;
 WriteMethod write_powerInfoTrapState;
+
+// The notification switch from the configuration file.
+void configurePower(const ConfigStore &store);

@@ -2,6 +2,7 @@
 // Temperature, voltage and current sensors through libsensors.
 #include "groups/groups.h"
 
+#include "groups/sensors/sensorConfig.h"
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensors.h"
 
@@ -30,6 +31,7 @@ extern const GroupDescriptor sensorsGroup = {
     "sensors",
     false,
     registerSensors,
+    configureSensors,
     prepareSensors,
     standardTableCycle, 2, 1,
     nullptr,

@@ -20,6 +20,7 @@ extern const GroupDescriptor storageGroup = {
     "storage",
     false,
     registerStorage,
+    configureStorage,
     nullptr,
     storageInfoCycle, 1, 5,
     nullptr,

@@ -6,6 +6,7 @@
 #include "groups/storage/storageObj.h"
 
 #include "mibFrame.h"
+#include "configStore.h"
 #include "lib/usageThresholds.h"
 #include "groups/memory/memoryInfoFrame.h"
 #include "semaphore.h"
@@ -127,4 +128,9 @@ int write_siEnableUsageTraps(int action, u_char *var_val, u_char var_val_type, s
                              u_char *statP, oid *name, size_t name_len)
 {
     return Thresholds::writeSwitch(action, var_val, var_val_type, var_val_len);
+}
+
+void configureStorage(const ConfigStore &store)
+{
+    Thresholds::configure(store);
 }

@@ -4,6 +4,8 @@
 // scalars under 1.3.6.1.4.1.42424.200.2.7.
 #pragma once
 
+class ConfigStore;
+
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/agent/net-snmp-agent-includes.h>
@@ -44,3 +46,6 @@ WriteMethod write_siEnableUsageTraps;
 // 1 when the four thresholds can stand together (the used ones, not -1,
 // rise strictly from Th1 to Th4), 0 otherwise.
 int judgeStorageThres(long tmpTh1, long tmpTh2, long tmpTh3, long tmpTh4);
+
+// The thresholds and the switch from the configuration file (0 when absent).
+void configureStorage(const ConfigStore &store);

@@ -36,14 +36,14 @@ const WritableScalar deviceNameObject = {
     "atSystem", ASN_OCTET_STR, sizeof sysInfo.deviceName, nullptr, nullptr,
     [] { return loadText(sysInfo.deviceName); },
     [](const SetValue &v) { setFieldOctets(sysInfo.deviceName, v.octets.data(), v.octets.size()); },
-    "atSystem", "sysDeviceName",
+    SYSTEM_CONFIG_GROUP, SYS_DEVICE_NAME_KEY,
 };
 
 const WritableScalar descrObject = {
     "atSystem", ASN_OCTET_STR, sizeof sysInfo.descr, nullptr, nullptr,
     [] { return loadText(sysInfo.descr); },
     [](const SetValue &v) { setFieldOctets(sysInfo.descr, v.octets.data(), v.octets.size()); },
-    "atSystem", "sysDescr",
+    SYSTEM_CONFIG_GROUP, SYS_DESCR_KEY,
 };
 
 template <size_t N>

@@ -19,6 +19,13 @@ struct sysInfoRecord {
     unsigned char bootTime[11];       // DateAndTime of this start
     long bootCount;                 // starts, this one included
 };
+// The group's keys in the configuration file (subtype "atSystem").
+inline constexpr char SYSTEM_CONFIG_GROUP[] = "atSystem";
+inline constexpr char SYS_DEVICE_NAME_KEY[] = "sysDeviceName";
+inline constexpr char SYS_DESCR_KEY[] = "sysDescr";
+inline constexpr char SYS_FIRST_BOOT_TIME_KEY[] = "sysFirstBootTime";
+inline constexpr char SYS_BOOT_COUNT_KEY[] = "sysBootCount";
+
 inline sysInfoRecord sysInfo;
 
 // Object numbers under 1.3.6.1.4.1.42424.100.1.

@@ -2,12 +2,14 @@
 // The system information group: identity strings, boot times and counts.
 #include "groups/groups.h"
 
+#include "groups/system/systemConfig.h"
 #include "groups/system/sysInfoFrame.h"
 
 extern const GroupDescriptor systemGroup = {
     "system",
     false,
     init_sysInfo,
+    configureSystem,
     nullptr,
     nullptr, 0, 0,
     nullptr,

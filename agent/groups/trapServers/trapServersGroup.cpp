@@ -19,6 +19,7 @@ extern const GroupDescriptor trapServersGroup = {
     false,
     registerTrapServers,
     nullptr,
+    nullptr,
     nullptr, 0, 0,
     nullptr,
     init_atMgmt,

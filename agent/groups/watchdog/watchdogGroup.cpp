@@ -12,6 +12,7 @@ extern const GroupDescriptor watchdogGroup = {
     false,
     init_wdtInfo,
     nullptr,
+    nullptr,
     wdtInfoCycle, 1, 5,
     nullptr,
     nullptr,

@@ -21,6 +21,7 @@ extern const GroupDescriptor wlanGroup = {
     true,
     registerWlan,
     nullptr,
+    nullptr,
     wlanInfoCycle, 1, 3,
     nullptr,
     nullptr,

@@ -5,7 +5,8 @@
 #include "groups/hotplug/hwdInfoFrame.h"
 #include "groups/memory/memoryInfoFrame.h"
 #include "groups/sensors/sensors.h"
-#include "parseXml.h"
+#include "groups/system/systemConfig.h"
+#include "configStore.h"
 #include "testFiles.h"
 
 #include <cstring>
@@ -17,7 +18,7 @@ namespace {
 ConfigValues readText(const std::string &text, bool *ok = nullptr)
 {
     ConfigValues cv;
-    bool r = readConfigValues(text.data(), static_cast<int>(text.size()), cv);
+    bool r = readConfigValues(text, cv);
     if (ok)
         *ok = r;
     return cv;
@@ -98,7 +99,7 @@ TEST(ConfigLoad, FillsRecordsAndThresholdLists)
         "<subtype id=\"memory\"/><detail name=\"memoryTh1\">80</detail><detail name=\"memoryTh4\">-1</detail>"
         "<subtype id=\"hardwareDetect\"/><detail name=\"maxTableRow\">100</detail>") + twoVoltageGroups));
     std::string text = cfg.read();
-    ASSERT_EQ(parse_xml_file(text.data(), static_cast<int>(text.size())), 1);
+    ASSERT_EQ(loadConfiguration(text.data(), static_cast<int>(text.size())), 1);
 
     // 40 octets fill the field with no terminator; longer texts are cut.
     EXPECT_EQ(memcmp(sysInfo.deviceName, "0123456789012345678901234567890123456789", 40), 0);
@@ -127,7 +128,7 @@ TEST(ConfigLoad, FillsRecordsAndThresholdLists)
 TEST(ConfigWriteTest, ChangesOnlyTheElementAfterItsOwnGroup)
 {
     TempConfig cfg(configDoc(twoVoltageGroups));
-    ASSERT_EQ(modifyStrValue_xmlFile("5VSB", "vtHigh", "5.4"), 1);
+    ASSERT_EQ(editFile("5VSB", "vtHigh", "5.4"), 1);
     ConfigValues cv = reread(cfg);
     EXPECT_EQ(cv.voltage[0].high, "13.0");
     EXPECT_EQ(cv.voltage[1].high, "5.4");
@@ -137,8 +138,8 @@ TEST(ConfigWriteTest, IntegersAreWrittenInPlainDecimal)
 {
     TempConfig cfg(configDoc(
         "<subtype id=\"memory\"/><detail name=\"memoryTh1\">80</detail><detail name=\"memoryTh2\">90</detail>"));
-    ASSERT_EQ(modifyIntValue_xmlFile("memory", "memoryTh1", -5), 1);
-    ASSERT_EQ(modifyIntValue_xmlFile("memory", "memoryTh2", 90), 1);
+    ASSERT_EQ(editFile("memory", "memoryTh1", -5), 1);
+    ASSERT_EQ(editFile("memory", "memoryTh2", 90), 1);
     std::string text = cfg.read();
     EXPECT_NE(text.find("<detail name=\"memoryTh1\">-5</detail>"), std::string::npos) << text;
     EXPECT_NE(text.find("<detail name=\"memoryTh2\">90</detail>"), std::string::npos) << text;
@@ -175,8 +176,8 @@ TEST(ConfigWriteTest, MarkupCharactersRoundTrip)
     TempConfig cfg(configDoc("<subtype id=\"atSystem\"/><detail name=\"sysDescr\">x</detail>"
                              "<detail name=\"sysDeviceName\">y</detail>"));
     const std::string tricky = "R&D <lab> \"A\" 'b' &amp; ]]>";
-    ASSERT_EQ(modifyStrValue_xmlFile("atSystem", "sysDescr", tricky.c_str()), 1);
-    ASSERT_EQ(modifyStrValue_xmlFile("atSystem", "sysDeviceName", "   "), 1);
+    ASSERT_EQ(editFile("atSystem", "sysDescr", tricky.c_str()), 1);
+    ASSERT_EQ(editFile("atSystem", "sysDeviceName", "   "), 1);
     ConfigValues cv = reread(cfg);
     EXPECT_EQ(cv.descr, tricky);
     EXPECT_EQ(cv.deviceName, "   ");   // blanks alone are a value too
@@ -185,14 +186,14 @@ TEST(ConfigWriteTest, MarkupCharactersRoundTrip)
 TEST(ConfigWriteTest, FailuresLeaveTheFileAsItWas)
 {
     TempConfig cfg("<config><type><details>broken");
-    EXPECT_EQ(modifyStrValue_xmlFile("atSystem", "sysDescr", "z"), -1);
+    EXPECT_EQ(editFile("atSystem", "sysDescr", "z"), -1);
     EXPECT_EQ(cfg.read(), "<config><type><details>broken");
 
     cfg.write("");
-    EXPECT_EQ(modifyStrValue_xmlFile("atSystem", "sysDescr", "z"), 0);
+    EXPECT_EQ(editFile("atSystem", "sysDescr", "z"), 0);
 
     unlink(cfg.path().c_str());
-    EXPECT_EQ(modifyIntValue_xmlFile("atSystem", "sysBootCount", 3), 0);
+    EXPECT_EQ(editFile("atSystem", "sysBootCount", 3), 0);
     EXPECT_NE(access(cfg.path().c_str(), F_OK), 0);   // not created
 }
 
@@ -200,7 +201,7 @@ TEST(ConfigWriteTest, ReplacementKeepsModeAndLeavesNoTemporaryFile)
 {
     TempConfig cfg(configDoc("<subtype id=\"atSystem\"/><detail name=\"sysDescr\">x</detail>"));
     chmod(cfg.path().c_str(), 0640);
-    ASSERT_EQ(modifyStrValue_xmlFile("atSystem", "sysDescr", "new"), 1);
+    ASSERT_EQ(editFile("atSystem", "sysDescr", "new"), 1);
     struct stat st;
     ASSERT_EQ(stat(cfg.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -244,7 +245,7 @@ TEST(BootBookkeeping, LoadingCountsTheBootAndFillsTheFirstBootTimeInTheFile)
     TempConfig cfg(configDoc("<subtype id=\"atSystem\"/><detail name=\"sysFirstBootTime\"></detail>"
                              "<detail name=\"sysBootCount\">7</detail>"));
     std::string text = cfg.read();
-    ASSERT_EQ(parse_xml_file(text.data(), static_cast<int>(text.size())), 1);
+    ASSERT_EQ(loadConfiguration(text.data(), static_cast<int>(text.size())), 1);
     EXPECT_EQ(sysInfo.bootCount, 8);
     ConfigValues cv = reread(cfg);
     EXPECT_EQ(cv.bootCount, "8");
@@ -255,7 +256,7 @@ TEST(BootBookkeeping, LoadingCountsTheBootAndFillsTheFirstBootTimeInTheFile)
     unsigned char first[11];
     memcpy(first, sysInfo.firstBootTime, 11);
     text = cfg.read();
-    ASSERT_EQ(parse_xml_file(text.data(), static_cast<int>(text.size())), 1);
+    ASSERT_EQ(loadConfiguration(text.data(), static_cast<int>(text.size())), 1);
     EXPECT_EQ(sysInfo.bootCount, 9);
     EXPECT_EQ(memcmp(sysInfo.firstBootTime, first, 11), 0);
     EXPECT_EQ(reread(cfg).firstBootTime, cv.firstBootTime);
@@ -277,7 +278,7 @@ TEST(ConfigWriteTest, OnlyTheAgentsOwnTemporariesAreRemovedAndALinkIsFollowed)
     EXPECT_EQ(access((cfg.path() + ".backup").c_str(), F_OK), 0);
     EXPECT_EQ(access((real + ".vlmtmp-Ab3dE9.orig").c_str(), F_OK), 0);
 
-    ASSERT_EQ(modifyStrValue_xmlFile("atSystem", "sysDescr", "kept"), 1);
+    ASSERT_EQ(editFile("atSystem", "sysDescr", "kept"), 1);
     struct stat st;
     ASSERT_EQ(lstat(cfg.path().c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";

@@ -1,16 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Reading and rewriting the XML configuration file with libxml2.
-#include "parseXml.h"
+#include "configStore.h"
 
+#include "groups/groups.h"
 #include "lib/atomicFile.h"
-#include "lib/dateAndTime.h"
-#include "lib/fieldCopy.h"
-#include "groups/system/sysInfoFrame.h"
-#include "groups/hotplug/hwdInfoFrame.h"
-#include "groups/memory/memoryInfoFrame.h"
-#include "groups/power/powerInfoFrame.h"
-#include "groups/sensors/sensors.h"
-#include "groups/storage/storageInfoFrame.h"
 
 #include <cerrno>
 #include <climits>
@@ -123,178 +116,6 @@ void walkDetails(xmlDoc *doc, Visit visit)
     }
 }
 
-// Decimal text as atoi reads it, limited to the range of a 32-bit INTEGER so
-// that a huge number cannot wrap.
-long decimal(const std::string &text)
-{
-    long v = strtol(text.c_str(), nullptr, 10);
-    if (v > INT32_MAX)
-        return INT32_MAX;
-    if (v < INT32_MIN)
-        return INT32_MIN;
-    return v;
-}
-
-void applyDetail(ConfigValues &cv, const std::string &key, const std::string &text)
-{
-    static const char *const tpKeys[4] = {"tpHigh", "tpLow", "tpHighHigh", "tpLowLow"};
-    static const char *const memKeys[4] = {"memoryTh1", "memoryTh2", "memoryTh3", "memoryTh4"};
-    static const char *const siKeys[4] = {"siUsageTh1", "siUsageTh2", "siUsageTh3", "siUsageTh4"};
-
-    if (key == "sysDeviceName") {
-        cv.hasDeviceName = true;
-        cv.deviceName = text;
-    } else if (key == "sysDescr") {
-        cv.hasDescr = true;
-        cv.descr = text;
-    } else if (key == "sysFirstBootTime") {
-        cv.hasFirstBootTime = true;
-        cv.firstBootTime = text;
-    } else if (key == "sysBootCount") {
-        cv.hasBootCount = true;
-        cv.bootCount = text;
-    } else if (key.size() > 2 && (key.compare(0, 2, "vt") == 0 || key.compare(0, 2, "cr") == 0)) {
-        // Voltage and current keys belong to the group they stand in; keys
-        // before the first such group have no sensor to go to and are ignored.
-        std::vector<ThresholdConfig> &list = key[0] == 'v' ? cv.voltage : cv.current;
-        if (list.empty())
-            return;
-        ThresholdConfig &t = list.back();
-        std::string field = key.substr(2);
-        if (field == "High")
-            t.high = text;
-        else if (field == "Low")
-            t.low = text;
-        else if (field == "HighHigh")
-            t.highHigh = text;
-        else if (field == "LowLow")
-            t.lowLow = text;
-        else if (field == "State") {
-            t.hasState = true;
-            t.state = decimal(text);
-        }
-    } else if (key == "tpState") {
-        cv.hasTpState = true;
-        cv.tpState = decimal(text);
-    } else if (key == "memoryTrapState") {
-        cv.memoryTrapState = decimal(text);
-    } else if (key == "powerTrapState") {
-        cv.powerTrapState = decimal(text);
-    } else if (key == "maxTableRow") {
-        cv.maxTableRow = decimal(text);
-    } else if (key == "trapEnable") {
-        cv.hwdTrapEnable = decimal(text);
-    } else if (key == "storageTrapEnable") {
-        cv.storageTrapEnable = decimal(text);
-    } else {
-        for (int i = 0; i < 4; i++) {
-            if (key == tpKeys[i]) {
-                cv.hasTp[i] = true;
-                cv.tp[i] = text;
-            } else if (key == memKeys[i]) {
-                cv.memoryTh[i] = decimal(text);
-            } else if (key == siKeys[i]) {
-                cv.siUsageTh[i] = decimal(text);
-            }
-        }
-    }
-}
-
-writableThreshold *newThreshold(const std::string &name)
-{
-    auto *t = static_cast<writableThreshold *>(calloc(1, sizeof(writableThreshold)));
-    if (!t) {
-        printf("can not allocate memory\n");
-        exit(1);
-    }
-    setFieldText(t->name, name);
-    t->state = 2;
-    t->level = 1;
-    return t;
-}
-
-void freeThresholds(writableThreshold *head)
-{
-    while (head) {
-        writableThreshold *next = head->next;
-        free(head);
-        head = next;
-    }
-}
-
-// Builds a threshold list: the sentinel head, then one record per group.
-// A group without a state key gets notifications enabled, like the factory file.
-writableThreshold *buildThresholds(const std::vector<ThresholdConfig> &groups)
-{
-    writableThreshold *head = newThreshold("");
-    writableThreshold *tail = head;
-    for (const ThresholdConfig &g : groups) {
-        writableThreshold *t = newThreshold(g.name);
-        t->state = g.hasState ? g.state : 1;
-        setFieldText(t->high, g.high);
-        setFieldText(t->low, g.low);
-        setFieldText(t->highHigh, g.highHigh);
-        setFieldText(t->lowLow, g.lowLow);
-        tail->next = t;
-        tail = t;
-    }
-    return head;
-}
-
-void applyToRecords(const ConfigValues &cv)
-{
-    if (cv.hasDeviceName)
-        setFieldOctets(sysInfo.deviceName, cv.deviceName.data(), cv.deviceName.size());
-    if (cv.hasDescr)
-        setFieldOctets(sysInfo.descr, cv.descr.data(), cv.descr.size());
-
-    freeThresholds(Global_writableVtHead);
-    freeThresholds(Global_writableCrHead);
-    Global_writableVtHead = buildThresholds(cv.voltage);
-    Global_writableCrHead = buildThresholds(cv.current);
-
-    char *tp[4] = {Global_tpHigh, Global_tpLow, Global_tpHighHigh, Global_tpLowLow};
-    for (int i = 0; i < 4; i++)
-        if (cv.hasTp[i]) {
-            memset(tp[i], 0, sizeof Global_tpHigh);
-            memcpy(tp[i], cv.tp[i].data(), std::min(cv.tp[i].size(), sizeof Global_tpHigh - 1));
-        }
-    if (cv.hasTpState)
-        Global_tpState = static_cast<int>(cv.tpState);
-
-    memInfo &m = Global_memInfoVal;
-    m.memoryTh1 = static_cast<int32_t>(cv.memoryTh[0]);
-    m.memoryTh2 = static_cast<int32_t>(cv.memoryTh[1]);
-    m.memoryTh3 = static_cast<int32_t>(cv.memoryTh[2]);
-    m.memoryTh4 = static_cast<int32_t>(cv.memoryTh[3]);
-    m.memoryTrapState = static_cast<int32_t>(cv.memoryTrapState);
-
-    Global_pwrInfoVal.pwrTrapState = static_cast<int32_t>(cv.powerTrapState);
-
-    Global_hwdInfoVal.maxTableRow = cv.maxTableRow;
-    Global_hwdInfoVal.trapEnable = cv.hwdTrapEnable;
-
-    storageInfo &s = Global_storageInfoVal;
-    s.siUsageTh1 = static_cast<int32_t>(cv.siUsageTh[0]);
-    s.siUsageTh2 = static_cast<int32_t>(cv.siUsageTh[1]);
-    s.siUsageTh3 = static_cast<int32_t>(cv.siUsageTh[2]);
-    s.siUsageTh4 = static_cast<int32_t>(cv.siUsageTh[3]);
-    s.trapEnable = static_cast<int32_t>(cv.storageTrapEnable);
-}
-
-int legacyResult(ConfigWrite r)
-{
-    switch (r) {
-    case ConfigWrite::Saved:
-    case ConfigWrite::SavedNoMatch:
-        return 1;
-    case ConfigWrite::NotWellFormed:
-        return -1;
-    default:
-        return 0;
-    }
-}
-
 ConfigWrite writeEdits(const std::vector<ConfigEdit> &edits, const char *openError)
 {
     std::string text;
@@ -310,17 +131,6 @@ ConfigWrite writeEdits(const std::vector<ConfigEdit> &edits, const char *openErr
         return ConfigWrite::SaveFailed;
     }
     return r;
-}
-
-std::string hexText(const unsigned char *octets, size_t n)
-{
-    std::string s;
-    char two[3];
-    for (size_t i = 0; i < n; i++) {
-        snprintf(two, sizeof two, "%02X", octets[i]);
-        s += two;
-    }
-    return s;
 }
 
 } // namespace
@@ -347,36 +157,52 @@ ConfigWrite readConfigFile(std::string &text, const char *openError)
     return ConfigWrite::Saved;
 }
 
-bool isVoltageGroup(const std::string &id)
+long configNumber(const std::string &text)
 {
-    return id == "VIN" || id == "Vin" || id == "5VSB" || id == "VBAT" || id == "VCORE" || id == "12V";
+    long v = strtol(text.c_str(), nullptr, 10);
+    if (v > INT32_MAX)
+        return INT32_MAX;
+    if (v < INT32_MIN)
+        return INT32_MIN;
+    return v;
 }
 
-bool readConfigValues(const char *buf, int len, ConfigValues &out, std::string *where)
+bool ConfigStore::read(const char *buf, int len, std::string *where)
 {
     DocPtr doc = readDoc(buf, len, where);
     if (!doc)
         return false;
-    out = ConfigValues();
-    walkDetails(doc.get(), [&out](xmlNode *child) {
+    groups_.clear();
+    walkDetails(doc.get(), [this](xmlNode *child) {
         bool present;
         if (named(child, "subtype")) {
-            std::string id = attribute(child, "id", present);
-            if (isVoltageGroup(id)) {
-                out.voltage.emplace_back();
-                out.voltage.back().name = id;
-            } else if (id == "Current") {
-                out.current.emplace_back();
-                out.current.back().name = id;
-            }
+            groups_.push_back({attribute(child, "id", present), {}});
         } else if (named(child, "detail")) {
             std::string key = attribute(child, "name", present);
-            if (present)
-                applyDetail(out, key, content(child));
+            if (present) {
+                if (groups_.empty())
+                    groups_.push_back({});
+                groups_.back().details.emplace_back(std::move(key), content(child));
+            }
         }
         return true;
     });
     return true;
+}
+
+const std::string *ConfigStore::last(std::string_view key) const
+{
+    for (auto g = groups_.rbegin(); g != groups_.rend(); ++g)
+        for (auto d = g->details.rbegin(); d != g->details.rend(); ++d)
+            if (d->first == key)
+                return &d->second;
+    return nullptr;
+}
+
+long ConfigStore::number(std::string_view key) const
+{
+    const std::string *text = last(key);
+    return text ? configNumber(*text) : 0;
 }
 
 namespace {
@@ -516,71 +342,13 @@ ConfigWrite writeConfigEdits(const std::vector<ConfigEdit> &edits)
     return writeEdits(edits, "openf file error");
 }
 
-int modifyIntValue_xmlFile(const char *typeName, const char *subTypeName, long modifyValue)
+int loadConfiguration(const char *buf, int len, std::string *where)
 {
-    char text[24];
-    snprintf(text, sizeof text, "%ld", modifyValue);
-    return legacyResult(writeEdits({{typeName, subTypeName, text}}, "openf file error"));
-}
-
-int modifyStrValue_xmlFile(const char *typeName, const char *subTypeName, const char *modifyValue)
-{
-    return legacyResult(writeEdits({{typeName, subTypeName, modifyValue}}, "openf file error"));
-}
-
-BootTimes computeBootTimes(const std::string &firstBootText, time_t now)
-{
-    BootTimes bt = {};
-    dateAndTime(now, bt.bootTime);
-    bool valid = firstBootText.size() == 2 * DATE_AND_TIME_LEN &&
-                 firstBootText.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (valid) {
-        for (int i = 0; i < DATE_AND_TIME_LEN; i++)
-            bt.firstBootTime[i] =
-                static_cast<unsigned char>(strtoul(firstBootText.substr(2 * i, 2).c_str(), nullptr, 16));
-        bt.firstBootText = firstBootText;
-        bt.writeFirstBootTime = false;
-    } else {
-        memcpy(bt.firstBootTime, bt.bootTime, DATE_AND_TIME_LEN);
-        bt.firstBootText = hexText(bt.bootTime, DATE_AND_TIME_LEN);
-        bt.writeFirstBootTime = true;
-    }
-    return bt;
-}
-
-long nextBootCount(const std::string &stored)
-{
-    long count = strtol(stored.c_str(), nullptr, 10);
-    if (count < 0)
-        count = 0;
-    if (count >= INT32_MAX)
-        count = INT32_MAX - 1;   // served as a 32-bit INTEGER
-    return count + 1;
-}
-
-int parse_xml_file(const char *buf, int len, std::string *where)
-{
-    ConfigValues cv;
-    if (!readConfigValues(buf, len, cv, where))
+    ConfigStore store;
+    if (!store.read(buf, len, where))
         return -1;
-    applyToRecords(cv);
-
-    // Boot bookkeeping: every start counts one boot; the first start after
-    // installation records the first boot time. Both go back in one write.
-    std::vector<ConfigEdit> edits;
-    BootTimes bt = computeBootTimes(cv.firstBootTime, time(nullptr));
-    memcpy(sysInfo.firstBootTime, bt.firstBootTime, sizeof sysInfo.firstBootTime);
-    memcpy(sysInfo.bootTime, bt.bootTime, sizeof sysInfo.bootTime);
-    if (cv.hasFirstBootTime && bt.writeFirstBootTime)
-        edits.push_back({"atSystem", "sysFirstBootTime", bt.firstBootText});
-    sysInfo.bootCount = nextBootCount(cv.bootCount);
-    if (cv.hasBootCount)
-        edits.push_back({"atSystem", "sysBootCount", std::to_string(sysInfo.bootCount)});
-
-    if (!edits.empty()) {
-        ConfigWrite r = writeConfigEdits(edits);
-        if (r != ConfigWrite::Saved)
-            fprintf(stderr, "the boot count could not be stored in %s\n", configFilePath.c_str());
-    }
+    for (const GroupDescriptor *g : agentGroups())
+        if (g->configure)
+            g->configure(store);
     return 1;
 }
