@@ -7,9 +7,48 @@
 #include "semaphore.h"
 #include "setJournal.h"
 
+#include <net-snmp/agent/agent_callbacks.h>
+
+#include <cstring>
 #include <map>
 #include <optional>
 #include <utility>
+
+namespace {
+
+const oid agentRegion[] = {VLM_ENTERPRISE};
+
+bool insideRegion(const oid *name, size_t len)
+{
+    return len >= OID_LENGTH(agentRegion) && memcmp(name, agentRegion, sizeof agentRegion) == 0;
+}
+
+// Called when the agent has (re)connected to the master, just before the
+// library sends the master every registration it has not sent yet: each of
+// ours but the region itself is marked as sent, so that the master receives
+// the region alone. A disconnection clears the marks, so this runs at each
+// connection.
+int sendOnlyTheRegion(int, int, void *, void *)
+{
+    for (netsnmp_subtree *s = netsnmp_subtree_find_first(""); s; s = s->next)
+        for (netsnmp_subtree *t = s; t; t = t->children) {
+            if (!insideRegion(t->start_a, t->start_len))
+                continue;
+            const bool region = t->namelen == OID_LENGTH(agentRegion) &&
+                                snmp_oid_compare(t->start_a, t->start_len, agentRegion, OID_LENGTH(agentRegion)) == 0;
+            if (!region)
+                t->flags |= SUBTREE_ATTACHED;
+        }
+    return 0;
+}
+
+} // namespace
+
+void registerAgentRegion()
+{
+    netsnmp_register_null(snmp_duplicate_objid(agentRegion, OID_LENGTH(agentRegion)), OID_LENGTH(agentRegion));
+    snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, sendOnlyTheRegion, nullptr);
+}
 
 std::vector<long> &passKeys(const void *table)
 {

@@ -73,6 +73,15 @@ struct TableRegistration {
 };
 int registerTable(const TableRegistration &table);
 
+// Registers the agent's whole subtree, 1.3.6.1.4.1.42424, as the one region
+// the master knows: the groups' own registrations (scalar groups and tables,
+// about forty) stay with the agent library, which finds the handler of each
+// object itself. A walk through the master then never stops at a boundary
+// between two of our registrations, each of which would cost one more
+// exchange; an object no group serves answers as before (noSuchObject, or
+// the next object for a walk). Call before the groups register.
+void registerAgentRegion();
+
 // The index of a table row: its `index` field, unless the row's type has a
 // rowIndex overload of its own (found where the row type is declared).
 template <typename Row>

@@ -5,6 +5,7 @@
 #include "groups/groups.h"
 
 #include <cerrno>
+#include <pthread.h>
 #include <cstdio>
 #include <cstring>
 #include <sys/ipc.h>
@@ -64,6 +65,16 @@ namespace {
 // on would let two threads into the same data. The process ends instead,
 // at once (no exit handlers while other threads run), and the service
 // manager starts it again with fresh sets.
+// One process-private mutex per set, in the order the sets were made.
+constexpr int MAX_SETS = 16;
+struct SetLock {
+    int id = -1;
+    std::mutex mutex;
+};
+SetLock setLocks[MAX_SETS];
+int setCount = 0;
+pthread_t creator;
+
 [[noreturn]] void semaphoreLost(const char *operation, int sem_id)
 {
     fprintf(stderr, "%s failed on semaphore set %d: %s; the agent stops\n", operation, sem_id, strerror(errno));
@@ -87,8 +98,25 @@ int semaphore_v(int sem_id)
     return 1;
 }
 
+std::mutex *semaphoreMutex(int sem_id)
+{
+    if (sem_id < 0)
+        return nullptr;
+    for (int i = 0; i < setCount; i++)
+        if (setLocks[i].id == sem_id)
+            return &setLocks[i].mutex;
+    return nullptr;
+}
+
+bool onMainThread()
+{
+    return pthread_equal(pthread_self(), creator) != 0;
+}
+
 int semaphores_create()
 {
+    creator = pthread_self();
+    setCount = 0;
     for (const GroupDescriptor *g : agentGroups())
         for (const GroupLock &lock : g->locks) {
             if (!lock.id)
@@ -99,6 +127,11 @@ int semaphores_create()
                 return 0;
             }
             restrictToOwner(*lock.id);
+            if (setCount == MAX_SETS) {
+                fprintf(stderr, "more than %d semaphore sets\n", MAX_SETS);
+                return 0;
+            }
+            setLocks[setCount++].id = *lock.id;
         }
     for (const GroupDescriptor *g : agentGroups())
         for (const GroupLock &lock : g->locks)

@@ -6,6 +6,7 @@
 #include "lib/atomicFile.h"
 #include "lib/fieldCopy.h"
 #include "lib/trapList.h"
+#include "mibFrame.h"
 #include "configStore.h"
 
 #include <cerrno>
@@ -153,6 +154,7 @@ void init_buffer(bool wireless)
 
 void register_groups(bool wireless)
 {
+    registerAgentRegion();
     for (const GroupDescriptor *g : agentGroups())
         if (wireless || !g->wireless)
             g->registerObjects();
