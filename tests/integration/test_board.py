@@ -21,7 +21,7 @@ import pytest
 import simboard
 from simboard import ENTERPRISE, SYSINFO
 
-SIMBOARD = str(Path(simboard.__file__).resolve())
+SIMBOARD = str(simboard.SCRIPT)   # the entry script beside the package
 
 AGENT_SEM_KEYS = {"0x%08x" % k for k in range(1000, 1014)}
 
@@ -103,7 +103,7 @@ time.sleep(60)
 def test_board_dies_with_its_creator():
     # Fault: a test run killed halfway leaving snmpd, snmptrapd, the agent or
     # the namespaces running on the host.
-    creator = subprocess.Popen([sys.executable, "-c", CREATOR % str(Path(simboard.__file__).parent)],
+    creator = subprocess.Popen([sys.executable, "-c", CREATOR % str(simboard.SCRIPT.parent)],
                                stdout=subprocess.PIPE, text=True, start_new_session=True)
     try:
         line = creator.stdout.readline()
@@ -151,7 +151,7 @@ def test_commands_reach_the_board_they_name(make_board, tmp_path, monkeypatch):
     # run; the state a killed board left (its holder's pid now another
     # process's) taken for a live board, or keeping its name from a new one.
     run_dir = tmp_path / "run"
-    monkeypatch.setattr(simboard, "BOARDS_DIR", run_dir)
+    monkeypatch.setattr(simboard.names, "BOARDS_DIR", run_dir)   # where BoardState looks
     env = dict(os.environ, VLM_SIMBOARD_RUN=str(run_dir))
 
     def cli(*args):
