@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The wireless probe: its string utilities, the nmcli listings and device
-// blocks, the modems' AT answers and connection files, and both refreshes
-// run against captured nmcli outputs.
+// The Wi-Fi and mobile broadband probes: their shared string utilities, the
+// nmcli listings and device blocks, the modems' AT answers and connection
+// files, and both refreshes run against captured nmcli outputs.
 #include "lib/fieldCopy.h"
 #include "startup.h"
 #include "groups/mobile/mobileInfoFrame.h"
-#include "groups/wireless/wirelessProbe.h"
+#include "groups/mobile/mobileProbe.h"
+#include "groups/wireless/nmcli.h"
 #include "groups/wlan/wlanInfoFrame.h"
+#include "groups/wlan/wlanProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -67,12 +69,12 @@ TEST(WirelessText, RemovingFunctionsShortenTheTextInPlaceAndNothingBeyondIt)
     EXPECT_EQ(isNumber('9'), 1);
     EXPECT_EQ(isNumber('a'), 0);
     EXPECT_EQ(isNumber('+'), 0);
-    // judgeChar adds to the counter its callers reset.
-    charCount = 0;
+    // judgeChar counts each text afresh: nothing carries over from a call
+    // before.
     EXPECT_EQ(judgeChar("+COPS: 0,0,\"Net\",7", ','), 3);
-    EXPECT_EQ(judgeChar("a,b", ','), 4);
-    charCount = 0;
+    EXPECT_EQ(judgeChar("a,b", ','), 1);
     EXPECT_EQ(judgeChar("", ','), 0);
+    EXPECT_EQ(judgeChar(nullptr, ','), 0);
 }
 
 // -- the Wi-Fi listing ----------------------------------------------------------------
