@@ -45,16 +45,11 @@ void crTable_removeEntry(crTable_entry *row);
 // "0x10", "12,6", "-" and "1.2.3" are not). The empty text is (no threshold).
 bool isThresholdText(std::string_view text);
 
-// Threshold value rules. initJudge: 1 when the text is empty or reads as a
-// number of at least 0 (voltage and current thresholds). judgeThres: 1 when
+// Threshold value rules. initJudgeThreshold: 1 when the text is empty or reads as a
+// number of at least 0 (voltage and current thresholds). judgeThresholds: 1 when
 // the non-empty texts, read as numbers, rise strictly from LowLow to HighHigh.
 int initJudgeThreshold(const char *text);
 int judgeThresholds(const char *lowLow, const char *low, const char *high, const char *highHigh);
-inline int initJudgeVt(const char *text) { return initJudgeThreshold(text); }
-inline int initJudgeCr(const char *text) { return initJudgeThreshold(text); }
-inline int judgeVtThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
-inline int judgeTpThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
-inline int judgecrThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
 
 // The iterator's routines and the request handler, generic over the family.
 // Loop and data contexts never hold a row's address: the loop context is a

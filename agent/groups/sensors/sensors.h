@@ -272,31 +272,5 @@ void modifyThreshold(writableThreshold *records, const char *name, int which, co
 void modifyThresholdState(writableThreshold *records, const char *name, long state);
 void modifyThresholdLevel(writableThreshold *records, const char *name, long level);
 
-inline const char *parseVtHigh(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGH); }
-inline const char *parseVtLow(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOW); }
-inline const char *parseVtHighHigh(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGHHIGH); }
-inline const char *parseVtLowLow(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOWLOW); }
-inline long parseVtState(writableVtTable *r, const char *n) { return parseThresholdState(r, n); }
-inline long parseVtLevel(writableVtTable *r, const char *n) { return parseThresholdLevel(r, n); }
-inline const char *parseCrHigh(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGH); }
-inline const char *parseCrLow(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOW); }
-inline const char *parseCrHighHigh(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGHHIGH); }
-inline const char *parseCrLowLow(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOWLOW); }
-inline long parseCrState(writableCrTable *r, const char *n) { return parseThresholdState(r, n); }
-inline long parseCrLevel(writableCrTable *r, const char *n) { return parseThresholdLevel(r, n); }
-
-inline void modifyVtHigh(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGH, t); }
-inline void modifyVtLow(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOW, t); }
-inline void modifyVtHighHigh(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGHHIGH, t); }
-inline void modifyVtLowLow(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOWLOW, t); }
-inline void modifyVtState(writableVtTable *r, const char *n, long s) { modifyThresholdState(r, n, s); }
-inline void modifyVtLevel(writableVtTable *r, const char *n, long l) { modifyThresholdLevel(r, n, l); }
-inline void modifycrHigh(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGH, t); }
-inline void modifycrLow(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOW, t); }
-inline void modifycrHighHigh(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGHHIGH, t); }
-inline void modifycrLowLow(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOWLOW, t); }
-inline void modifycrState(writableCrTable *r, const char *n, long s) { modifyThresholdState(r, n, s); }
-inline void modifycrLevel(writableCrTable *r, const char *n, long l) { modifyThresholdLevel(r, n, l); }
-
 // One sensor acquisition cycle of the polling thread (may sleep 1 s more).
 void standardTableCycle();
