@@ -133,16 +133,12 @@ void restoreValue(const SensorFamily &f, thresholdSource src, long index, int wh
     sensorEntry *row = findSensorRow(f, index);
     if (which >= 0) {
         setFieldText(*src.text[which], text);
-        if (row) {
+        if (row)
             setRowThreshold(*row, which, text);
-            setSensorText(row->*rowOldThreshold[which], row->*rowOldThresholdLen[which], "");
-        }
     } else {
         *src.state = state;
-        if (row) {
+        if (row)
             row->state = state;
-            row->old_state = 0;
-        }
     }
 }
 
@@ -188,13 +184,10 @@ int applyWrite(const SensorFamily &f, netsnmp_variable_list *vb, long index, int
         group = configGroup(f, fieldText(row->name));
         if (which >= 0) {
             oldText = std::string(fieldText(*src.text[which]));
-            setSensorText(row->*rowOldThreshold[which], row->*rowOldThresholdLen[which],
-                          fieldText(row->*rowThreshold[which]));
             setRowThreshold(*row, which, text);
             setFieldText(*src.text[which], text);
         } else {
             oldState = *src.state;
-            row->old_state = row->state;
             row->state = state;
             *src.state = state;
         }

@@ -24,13 +24,8 @@ std::vector<sensorEntry> Global_tpHead, Global_vtHead, Global_crHead;
 
 const sensorText rowThreshold[SENSOR_THRESHOLDS] = {&sensorEntry::high, &sensorEntry::low, &sensorEntry::highHigh,
                                                     &sensorEntry::lowLow};
-const sensorText rowOldThreshold[SENSOR_THRESHOLDS] = {&sensorEntry::old_high, &sensorEntry::old_low,
-                                                       &sensorEntry::old_highHigh, &sensorEntry::old_lowLow};
 const sensorLen rowThresholdLen[SENSOR_THRESHOLDS] = {&sensorEntry::high_len, &sensorEntry::low_len,
                                                       &sensorEntry::highHigh_len, &sensorEntry::lowLow_len};
-const sensorLen rowOldThresholdLen[SENSOR_THRESHOLDS] = {&sensorEntry::old_high_len, &sensorEntry::old_low_len,
-                                                         &sensorEntry::old_highHigh_len,
-                                                         &sensorEntry::old_lowLow_len};
 const char *const thresholdKeySuffix[SENSOR_THRESHOLDS] = {"High", "Low", "HighHigh", "LowLow"};
 
 namespace {
@@ -330,7 +325,7 @@ void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry
                             node.state, node.highHigh, node.lowLow, node.level);
             continue;
         }
-        // The undo copies and the get-time text stay as they are.
+        // The get-time text stays as it is.
         setSensorText(row->name, row->name_len, fieldText(node.name));
         setSensorText(row->unit, row->unit_len, fieldText(node.unit));
         setSensorText(row->value, row->value_len, fieldText(node.value));

@@ -71,26 +71,16 @@ struct sensorEntry {
     size_t value_len;
     char high[10];
     size_t high_len;
-    char old_high[10];             // value before the SET in progress
-    size_t old_high_len;
     char low[10];
     size_t low_len;
-    char old_low[10];
-    size_t old_low_len;
     char getTime[20];              // "NULL": the table serves the current time
     size_t getTime_len;
     long state;                    // notifications: 1 enabled, 2 disabled, 0 no group
-    long old_state;
     char highHigh[10];
     size_t highHigh_len;
-    char old_highHigh[10];
-    size_t old_highHigh_len;
     char lowLow[10];
     size_t lowLow_len;
-    char old_lowLow[10];
-    size_t old_lowLow_len;
     long level;                    // 1 normal, 2 below LowLow, 3 below Low, 4 above High, 5 above HighHigh
-    int valid;                     // not used
     sensorEntry *next;
 };
 using tpTable_entry = sensorEntry;
@@ -125,10 +115,8 @@ enum sensorThreshold { SENSOR_HIGH, SENSOR_LOW, SENSOR_HIGHHIGH, SENSOR_LOWLOW }
 constexpr int SENSOR_THRESHOLDS = 4;
 using sensorText = char (sensorEntry::*)[10];
 extern const sensorText rowThreshold[SENSOR_THRESHOLDS];
-extern const sensorText rowOldThreshold[SENSOR_THRESHOLDS];
 using sensorLen = size_t sensorEntry::*;
 extern const sensorLen rowThresholdLen[SENSOR_THRESHOLDS];
-extern const sensorLen rowOldThresholdLen[SENSOR_THRESHOLDS];
 // Stores a threshold text (and its length) in a row or node.
 void setRowThreshold(sensorEntry &row, int which, std::string_view text);
 extern const char *const thresholdKeySuffix[SENSOR_THRESHOLDS];   // "High", "Low", ...
