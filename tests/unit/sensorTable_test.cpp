@@ -2,6 +2,8 @@
 // The sensor tables' handler driven phase by phase as the agent library
 // drives it: GET answers, the checks of RESERVE1, ACTION writing row,
 // threshold source and configuration file, UNDO putting all three back.
+#include "groups/sensors/sensorCycle.h"
+#include "groups/sensors/sensorProbe.h"
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensors.h"
 #include "parseXml.h"

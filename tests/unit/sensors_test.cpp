@@ -2,6 +2,8 @@
 // Sensor group: lists and rows from made-up readings, the band decision and
 // its per-sensor state, the notification's varbinds, the threshold rules and
 // the table handler driven phase by phase.
+#include "groups/sensors/sensorCycle.h"
+#include "groups/sensors/sensorProbe.h"
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensorTrap.h"
 #include "groups/sensors/sensors.h"

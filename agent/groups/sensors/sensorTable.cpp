@@ -318,41 +318,6 @@ int judgeThresholds(const char *lowLow, const char *low, const char *high, const
 
 // -- rows ------------------------------------------------------------------------
 
-sensorEntry *createSensorRow(const SensorFamily &family, long index, const char *name, const char *unit,
-                             const char *value, const char *high, const char *low, const char *getTime,
-                             long state, const char *highHigh, const char *lowLow, long level)
-{
-    auto *row = static_cast<sensorEntry *>(calloc(1, sizeof(sensorEntry)));
-    if (!row)
-        return nullptr;
-    auto text = [](const char *t) { return std::string_view(t ? t : ""); };
-    row->index = index;
-    setSensorText(row->name, row->name_len, text(name));
-    setSensorText(row->unit, row->unit_len, text(unit));
-    setSensorText(row->value, row->value_len, text(value));
-    setRowThreshold(*row, SENSOR_HIGH, text(high));
-    setRowThreshold(*row, SENSOR_LOW, text(low));
-    setSensorText(row->getTime, row->getTime_len, text(getTime));
-    row->state = state;
-    setRowThreshold(*row, SENSOR_HIGHHIGH, text(highHigh));
-    setRowThreshold(*row, SENSOR_LOWLOW, text(lowLow));
-    row->level = level;
-    row->next = *family.tableHead;
-    *family.tableHead = row;
-    return row;
-}
-
-void removeSensorRow(const SensorFamily &family, sensorEntry *row)
-{
-    for (sensorEntry **link = family.tableHead; *link; link = &(*link)->next) {
-        if (*link == row) {
-            *link = row->next;
-            free(row);
-            return;
-        }
-    }
-}
-
 tpTable_entry *tpTable_createEntry(long tpIndex, const char *tpName, const char *tpUnit, const char *tpValue,
                                    const char *tpHigh, const char *tpLow, const char *tpGetTime, long tpState,
                                    const char *tpHighHigh, const char *tpLowLow, long tpLevel)

@@ -6,26 +6,11 @@
 #pragma once
 
 #include "groups/sensors/sensors.h"
-#include "semaphore.h"
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
 #include <optional>
 #include <string_view>
-
-// Holds the kind's semaphore for the lifetime of the guard; before the
-// semaphores exist (unit tests) only one thread runs and nothing is taken.
-struct SensorLock : SemHold {
-    explicit SensorLock(const SensorFamily &family) : SemHold(*family.semId) {}
-};
-
-// A new row at the head of the family's table; null when out of memory.
-// The caller holds the kind's semaphore.
-sensorEntry *createSensorRow(const SensorFamily &family, long index, const char *name, const char *unit,
-                             const char *value, const char *high, const char *low, const char *getTime,
-                             long state, const char *highHigh, const char *lowLow, long level);
-// Unlinks and frees a row of the family's table; a row not on it is left alone.
-void removeSensorRow(const SensorFamily &family, sensorEntry *row);
 
 tpTable_entry *tpTable_createEntry(long tpIndex, const char *tpName, const char *tpUnit, const char *tpValue,
                                    const char *tpHigh, const char *tpLow, const char *tpGetTime, long tpState,

@@ -2,6 +2,7 @@
 // Temperature, voltage and current sensors through libsensors.
 #include "groups/groups.h"
 
+#include "groups/sensors/sensorCycle.h"
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensors.h"
 
