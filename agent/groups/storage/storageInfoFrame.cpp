@@ -7,7 +7,6 @@
 
 #include "mibFrame.h"
 #include "lib/usageThresholds.h"
-#include "groups/memory/memoryInfoFrame.h"
 #include "semaphore.h"
 #include "setJournal.h"
 
