@@ -15,10 +15,11 @@
 // The group's semaphore set (semaphore.h).
 extern int sem_hdd_id;            // guards the disk and SMART lists
 
+// Texts of both tables are NUL-terminated and served by their length.
 struct hdTable_entry {
     int32_t hdIndex;                  // disk number, 1.. in scan order
-    char hdManufacturer[60];          // "Model Family:" value, "N/A" without one; texts
-    char hdModel[60];                 // are served by their NUL-terminated length
+    char hdManufacturer[60];          // "Model Family:" value, "N/A" without one
+    char hdModel[60];
     char hdFirmwareRevision[60];
     char hdSerialNumber[60];
     int32_t hdDriverCapactity;        // MiB

@@ -12,10 +12,11 @@
 
 #include <cstddef>
 
+// Texts are NUL-terminated and served by their length.
 struct __hwdTable_entry {
     long index;
-    u_char getTime[DATE_AND_TIME_LEN];   // served with all 11 octets; texts are
-    long deviceType;                     // served by their NUL-terminated length
+    u_char getTime[DATE_AND_TIME_LEN];   // served with all 11 octets
+    long deviceType;
     char classGUID[40];                  // "{...}", 38 characters
     char name[200];                      // the device's instance name
     char friendlyName[60];

@@ -14,10 +14,10 @@
 // The group's semaphore set (semaphore.h).
 extern int sem_mobile_id;         // guards the mobile broadband lists and table
 
+// Texts are NUL-terminated and served by their length.
 struct __mobileObjTable_entry {
     long mbIndex;
-    char mbAPName[20];            // access point name from the connection file; texts
-                                  // are served by their NUL-terminated length
+    char mbAPName[20];            // access point name from the connection file
     in_addr_t mbIPAddress;        // network byte order; 0 when there is none
     in_addr_t mbGateway;          // network byte order; 0 when there is none
     long mbSignalStrength;        // AT+CSQ signal quality, 0-31 (99 unknown)

@@ -14,10 +14,11 @@
 // The group's semaphore set (semaphore.h).
 extern int sem_wlan_id;           // guards the Wi-Fi lists and table
 
+// Texts are NUL-terminated and served by their length.
 struct __wlanObjTable_entry {
     long wlanIndex;
-    char wlanName[40];            // connection name; texts are served by their
-    char wlanSSID[40];            // NUL-terminated length
+    char wlanName[40];            // connection name
+    char wlanSSID[40];
     char wlanBSSID[20];
     long wlanMode;                // 0 infrastructure, 1 ad hoc, 2 other
     in_addr_t wlanIPAddress;      // network byte order; 0 when there is none
