@@ -220,14 +220,13 @@ const void *memoryColumnKey(const void *table, long index, bool make);
 // rewrites the row). GET as answerReadOnlyTable. RESERVE1: a varbind of any
 // other column is notWritable, a value that is not a 4-octet INTEGER gets the
 // library's check error, a row that does not exist noCreation; the first
-// refused varbind ends the check. ACTION keeps the current value in the row's
-// old twin, stores the new one and journals the value from before the request;
-// UNDO puts that back. Rows are found again by index under the semaphore in
+// refused varbind ends the check. ACTION stores the new value and journals
+// the one from before the request; UNDO puts that back. Rows are found again by index under the semaphore in
 // every phase: one that went away meanwhile fails ACTION (commitFailed) and
 // needs no UNDO.
 template <typename Row, typename Answer>
 int answerTableWithMemoryColumn(Row *const &head, int semId, int minColumn, int maxColumn, int writableColumn,
-                                long Row::*value, long Row::*oldValue, netsnmp_agent_request_info *reqinfo,
+                                long Row::*value, netsnmp_agent_request_info *reqinfo,
                                 netsnmp_request_info *requests, Answer answer)
 {
     if (reqinfo->mode == MODE_GET)
@@ -269,15 +268,12 @@ int answerTableWithMemoryColumn(Row *const &head, int semId, int minColumn, int 
                     return SNMP_ERR_NOERROR;
                 }
                 before = row->*value;
-                row->*oldValue = before;
                 row->*value = newValue;
             }
-            setJournal::remember(memoryColumnKey(table, index, true), [table, semId, index, value, oldValue, before] {
+            setJournal::remember(memoryColumnKey(table, index, true), [table, semId, index, value, before] {
                 SemHold hold(semId);
-                if (Row *row = findRowByIndex(*table, index)) {
+                if (Row *row = findRowByIndex(*table, index))
                     row->*value = before;
-                    row->*oldValue = 0;
-                }
                 return SNMP_ERR_NOERROR;
             });
             break;

@@ -14,7 +14,8 @@
 #include <cstring>
 #include <optional>
 
-// 1 when the thresholds in use (not -1) rise strictly from th1 to th4.
+// 1 when the thresholds can stand together, 0 otherwise: a threshold of -1
+// is not used, and the used ones must rise strictly from th1 to th4.
 int judgeIntThres(long th1, long th2, long th3, long th4);
 
 enum class UsageNotification { None, Raise, Clear };
@@ -26,39 +27,8 @@ enum class UsageNotification { None, Raise, Clear };
 // and says which notification the change calls for: a raise on entering a
 // band (up or down) and when the switch is turned on while usage stays in a
 // band, a clear on returning to normal; nothing while the switch is off.
-inline UsageNotification judgeUsageBand(int bandFlags[4], int &lastSwitch, int32_t used, const int32_t th[4],
-                                        int32_t trapSwitch, int32_t &severity)
-{
-    // The highest threshold in use that usage is above; equal is not above.
-    int band = 0;
-    for (int i = 3; i >= 0 && !band; i--)
-        if (th[i] != -1 && used > th[i])
-            band = i + 1;
-
-    if (band) {
-        severity = band + 1;
-        if (bandFlags[band - 1]) {
-            if (trapSwitch == lastSwitch)
-                return UsageNotification::None;
-            lastSwitch = trapSwitch;
-            return trapSwitch == 1 ? UsageNotification::Raise : UsageNotification::None;
-        }
-        // A new band, from below, from above or from normal. The switch is
-        // taken as seen even when off, so that turning it on while usage
-        // stays in this band still raises at the next check.
-        lastSwitch = trapSwitch;
-        for (int i = 0; i < 4; i++)
-            bandFlags[i] = i + 1 == band ? 1 : 0;
-        return trapSwitch == 1 ? UsageNotification::Raise : UsageNotification::None;
-    }
-
-    if (!bandFlags[0] && !bandFlags[1] && !bandFlags[2] && !bandFlags[3])
-        return UsageNotification::None;
-    severity = 1;
-    for (int i = 0; i < 4; i++)
-        bandFlags[i] = 0;
-    return trapSwitch == 1 ? UsageNotification::Clear : UsageNotification::None;
-}
+UsageNotification judgeUsageBand(int bandFlags[4], int &lastSwitch, int32_t used, const int32_t th[4],
+                                 int32_t trapSwitch, int32_t &severity);
 
 // G describes the group:
 //   static int32_t &threshold(int i);   the record's threshold i (0..3)

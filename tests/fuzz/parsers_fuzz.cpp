@@ -19,7 +19,9 @@
 #include "groups/disks/hardDiskProbe.h"
 #include "groups/hotplug/hwdProbe.h"
 #include "groups/watchdog/watchdogProbe.h"
-#include "groups/wireless/wirelessProbe.h"
+#include "groups/mobile/mobileProbe.h"
+#include "groups/wireless/nmcli.h"
+#include "groups/wlan/wlanProbe.h"
 
 extern "C" {
 #include "bios_name.h"
@@ -214,8 +216,7 @@ void modem(std::string_view text)
         require(field.size() <= line.size());
         std::vector<char> buf(field.begin(), field.end());
         buf.push_back('\0');
-        charCount = 0;
-        judgeChar(buf.data(), '"');
+        require(judgeChar(buf.data(), '"') <= static_cast<int>(field.size()));
         delReturn(delEnter(delQuotes(delAdd(delSubtract(delSpace(buf.data()))))));
         require(strlen(buf.data()) <= field.size());
     }

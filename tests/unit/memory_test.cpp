@@ -2,6 +2,7 @@
 // Memory group: /proc/meminfo parsing, threshold rules and the raise/clear
 // decision.
 #include "groups/memory/memoryInfoFrame.h"
+#include "lib/usageThresholds.h"
 #include "groups/memory/memoryProbe.h"
 #include "groups/memory/memoryTrap.h"
 

@@ -2,6 +2,8 @@
 // The sensor tables' handler driven phase by phase as the agent library
 // drives it: GET answers, the checks of RESERVE1, ACTION writing row,
 // threshold source and configuration file, UNDO putting all three back.
+#include "groups/sensors/sensorCycle.h"
+#include "groups/sensors/sensorProbe.h"
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensors.h"
 #include "configStore.h"
@@ -265,13 +267,13 @@ TEST_F(SensorTable, ActionWritesRowSourceAndTheSensorsOwnGroup)
     EXPECT_EQ(fileGroup("VBAT").state, 2);
     EXPECT_EQ(fileGroup("5VSB").state, 1);
     EXPECT_EQ(findSensorRow(voltageFamily, 3)->state, 2);
-    EXPECT_EQ(parseVtState(Global_writableVtHead, "VBAT"), 2);
+    EXPECT_EQ(parseThresholdState(Global_writableVtHead, "VBAT"), 2);
     phase(voltageFamily, MODE_SET_COMMIT, {{3, COLUMN_SENSOR_STATE, 2L}});
 
     set(voltageFamily, {{2, COLUMN_SENSOR_HIGH, std::string("4.5")}});
     EXPECT_EQ(fileGroup("5VSB").high, "4.5");
     EXPECT_EQ(fileGroup("VBAT").high, "3.4");
-    EXPECT_STREQ(parseVtHigh(Global_writableVtHead, "5VSB"), "4.5");
+    EXPECT_STREQ(parseThreshold(Global_writableVtHead, "5VSB", SENSOR_HIGH), "4.5");
     EXPECT_STREQ(findSensorRow(voltageFamily, 2)->high, "4.5");
     EXPECT_EQ(findSensorRow(voltageFamily, 2)->high_len, 3u);
 }
@@ -305,8 +307,8 @@ TEST_F(SensorTable, UndoPutsBackRowSourceAndFileOfEveryVarbind)
     const sensorEntry *row = findSensorRow(voltageFamily, 2);
     EXPECT_STREQ(row->high, "5");
     EXPECT_EQ(row->state, 1);
-    EXPECT_STREQ(parseVtHigh(Global_writableVtHead, "5VSB"), "5");
-    EXPECT_EQ(parseVtState(Global_writableVtHead, "5VSB"), 1);
+    EXPECT_STREQ(parseThreshold(Global_writableVtHead, "5VSB", SENSOR_HIGH), "5");
+    EXPECT_EQ(parseThresholdState(Global_writableVtHead, "5VSB"), 1);
     EXPECT_STREQ(Global_tpHigh, "85");
     ThresholdConfig g = fileGroup("5VSB");
     EXPECT_EQ(g.high, "5");
@@ -322,7 +324,7 @@ TEST_F(SensorTable, UndoWorksEvenWhenTheRowWentAway)
     ASSERT_EQ(phase(voltageFamily, MODE_SET_ACTION, {{3, COLUMN_SENSOR_HIGH, std::string("3.5")}})[0], ok);
     publish(voltageFamily, {{2, "5VSB"}});
     phase(voltageFamily, MODE_SET_UNDO, {{3, COLUMN_SENSOR_HIGH, std::string("3.5")}});
-    EXPECT_STREQ(parseVtHigh(Global_writableVtHead, "VBAT"), "3.4");
+    EXPECT_STREQ(parseThreshold(Global_writableVtHead, "VBAT", SENSOR_HIGH), "3.4");
     EXPECT_EQ(fileGroup("VBAT").high, "3.4");
 }
 
@@ -334,7 +336,7 @@ TEST_F(SensorTable, AFileThatCannotBeWrittenFailsTheSetAndChangesNothing)
     EXPECT_EQ(phase(voltageFamily, MODE_SET_ACTION, {{2, COLUMN_SENSOR_HIGH, std::string("4.5")}})[0],
               SNMP_ERR_COMMITFAILED);
     EXPECT_STREQ(findSensorRow(voltageFamily, 2)->high, "5");
-    EXPECT_STREQ(parseVtHigh(Global_writableVtHead, "5VSB"), "5");
+    EXPECT_STREQ(parseThreshold(Global_writableVtHead, "5VSB", SENSOR_HIGH), "5");
     EXPECT_EQ(phase(temperatureFamily, MODE_SET_ACTION, {{1, COLUMN_SENSOR_STATE, 2L}})[0],
               SNMP_ERR_COMMITFAILED);
     EXPECT_EQ(Global_tpState, 1);

@@ -2,6 +2,8 @@
 // Sensor group: lists and rows from made-up readings, the band decision and
 // its per-sensor state, the notification's varbinds, the threshold rules and
 // the table handler driven phase by phase.
+#include "groups/sensors/sensorCycle.h"
+#include "groups/sensors/sensorProbe.h"
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensorTrap.h"
 #include "groups/sensors/sensors.h"
@@ -209,8 +211,8 @@ TEST(SensorThresholds, EachSensorTakesItsOwnGroupOrShowsNA)
         EXPECT_EQ(n->state, 0);
         EXPECT_EQ(n->level, 0);
     }
-    EXPECT_STREQ(parseVtLow(Global_writableVtHead, "5VSB"), "4.75");
-    EXPECT_STREQ(parseVtHigh(Global_writableVtHead, "Vin"), "N/A");
+    EXPECT_STREQ(parseThreshold(Global_writableVtHead, "5VSB", SENSOR_LOW), "4.75");
+    EXPECT_STREQ(parseThreshold(Global_writableVtHead, "Vin", SENSOR_HIGH), "N/A");
 }
 
 TEST(SensorThresholds, TemperatureSensorsShareOneSet)
@@ -493,29 +495,29 @@ TEST(SensorValueRules, NegativeAndNaNAreRefusedEverythingElseReadsAsANumber)
 {
     // Faults: an empty text (not set) refused; "abc" refused although it
     // reads as 0; a negative number or NaN let through.
-    EXPECT_EQ(initJudgeVt(""), 1);
-    EXPECT_EQ(initJudgeVt("0"), 1);
-    EXPECT_EQ(initJudgeVt("12.6"), 1);
-    EXPECT_EQ(initJudgeVt("abc"), 1);
-    EXPECT_EQ(initJudgeVt("N/A"), 1);
-    EXPECT_EQ(initJudgeVt("-1"), 0);
-    EXPECT_EQ(initJudgeCr("-0.01"), 0);
-    EXPECT_EQ(initJudgeVt("nan"), 0);
+    EXPECT_EQ(initJudgeThreshold(""), 1);
+    EXPECT_EQ(initJudgeThreshold("0"), 1);
+    EXPECT_EQ(initJudgeThreshold("12.6"), 1);
+    EXPECT_EQ(initJudgeThreshold("abc"), 1);
+    EXPECT_EQ(initJudgeThreshold("N/A"), 1);
+    EXPECT_EQ(initJudgeThreshold("-1"), 0);
+    EXPECT_EQ(initJudgeThreshold("-0.01"), 0);
+    EXPECT_EQ(initJudgeThreshold("nan"), 0);
 }
 
 TEST(SensorValueRules, SetThresholdsMustRiseStrictly)
 {
     // Faults: equal neighbours accepted; an empty threshold compared as 0;
     // an order across an empty one not checked; "N/A" not read as 0.
-    EXPECT_EQ(judgeVtThres("1", "2", "5", "6"), 1);
-    EXPECT_EQ(judgeVtThres("1", "2", "4", "6"), 1);
-    EXPECT_EQ(judgeVtThres("1", "2", "7", "6"), 0);
-    EXPECT_EQ(judgeVtThres("1", "2", "6", "6"), 0);
-    EXPECT_EQ(judgeVtThres("", "", "", ""), 1);
-    EXPECT_EQ(judgeVtThres("", "", "3", ""), 1);
-    EXPECT_EQ(judgeTpThres("", "-10", "85", ""), 1);
-    EXPECT_EQ(judgeTpThres("5", "", "", "3"), 0);
-    EXPECT_EQ(judgecrThres("N/A", "N/A", "4", "N/A"), 0);
-    EXPECT_EQ(judgeVtThres("abc", "1", "", ""), 1);
-    EXPECT_EQ(judgeVtThres("1", "abc", "", ""), 0);
+    EXPECT_EQ(judgeThresholds("1", "2", "5", "6"), 1);
+    EXPECT_EQ(judgeThresholds("1", "2", "4", "6"), 1);
+    EXPECT_EQ(judgeThresholds("1", "2", "7", "6"), 0);
+    EXPECT_EQ(judgeThresholds("1", "2", "6", "6"), 0);
+    EXPECT_EQ(judgeThresholds("", "", "", ""), 1);
+    EXPECT_EQ(judgeThresholds("", "", "3", ""), 1);
+    EXPECT_EQ(judgeThresholds("", "-10", "85", ""), 1);
+    EXPECT_EQ(judgeThresholds("5", "", "", "3"), 0);
+    EXPECT_EQ(judgeThresholds("N/A", "N/A", "4", "N/A"), 0);
+    EXPECT_EQ(judgeThresholds("abc", "1", "", ""), 1);
+    EXPECT_EQ(judgeThresholds("1", "abc", "", ""), 0);
 }

@@ -1,19 +1,25 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The wireless probe: its string utilities, the nmcli listings and device
-// blocks, the modems' AT answers and connection files, and both refreshes
-// run against captured nmcli outputs.
+// The Wi-Fi and mobile broadband probes: their shared string utilities, the
+// nmcli listings and device blocks, the modems' AT answers and connection
+// files, and both refreshes run against captured nmcli outputs.
 #include "lib/fieldCopy.h"
+#include "mibFrame.h"
+#include "setJournal.h"
 #include "startup.h"
 #include "groups/mobile/mobileInfoFrame.h"
-#include "groups/wireless/wirelessProbe.h"
+#include "groups/mobile/mobileProbe.h"
+#include "groups/wireless/nmcli.h"
 #include "groups/wlan/wlanInfoFrame.h"
+#include "groups/wlan/wlanProbe.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -67,12 +73,12 @@ TEST(WirelessText, RemovingFunctionsShortenTheTextInPlaceAndNothingBeyondIt)
     EXPECT_EQ(isNumber('9'), 1);
     EXPECT_EQ(isNumber('a'), 0);
     EXPECT_EQ(isNumber('+'), 0);
-    // judgeChar adds to the counter its callers reset.
-    charCount = 0;
+    // judgeChar counts each text afresh: nothing carries over from a call
+    // before.
     EXPECT_EQ(judgeChar("+COPS: 0,0,\"Net\",7", ','), 3);
-    EXPECT_EQ(judgeChar("a,b", ','), 4);
-    charCount = 0;
+    EXPECT_EQ(judgeChar("a,b", ','), 1);
     EXPECT_EQ(judgeChar("", ','), 0);
+    EXPECT_EQ(judgeChar(nullptr, ','), 0);
 }
 
 // -- the Wi-Fi listing ----------------------------------------------------------------
@@ -643,6 +649,79 @@ TEST_F(WirelessRefresh, RowsStayWhileTheModemCountChanges)
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].mbSignalStrength, 25);
     EXPECT_STREQ(rows[2].mbMsisdn, "5551234");
+}
+
+
+// -- the writable state column -------------------------------------------------------
+
+// One SET phase of a request of one INTEGER varbind on the Wi-Fi or mobile
+// table; the varbind's error status.
+int statePhase(Netsnmp_Node_Handler *handler, int mode, long index, int column, long value)
+{
+    netsnmp_request_info request{};
+    netsnmp_table_request_info table{};
+    table.colnum = static_cast<unsigned>(column);
+    netsnmp_variable_list *list = nullptr;
+    oid name[] = {1, 3, 6, 1, 4, 1, 42424, 106, 1, 2, 2, 1, static_cast<oid>(column), static_cast<oid>(index)};
+    netsnmp_variable_list *var =
+        snmp_varlist_add_variable(&list, name, OID_LENGTH(name), ASN_INTEGER, &value, sizeof value);
+    request.requestvb = var;
+    netsnmp_request_add_list_data(
+        &request, netsnmp_create_data_list(TABLE_ITERATOR_NAME,
+                                           reinterpret_cast<void *>(static_cast<uintptr_t>(index)), nullptr));
+    netsnmp_request_add_list_data(&request, netsnmp_create_data_list(TABLE_HANDLER_NAME, &table, nullptr));
+    netsnmp_agent_request_info reqinfo{};
+    reqinfo.mode = mode;
+    handler(nullptr, nullptr, &reqinfo, &request);
+    const int status = request.status;
+    snmp_free_varbind(var);
+    netsnmp_free_request_data_sets(&request);
+    return status;
+}
+
+TEST_F(WirelessRefresh, AStateSetIsUndoneFromItsJournalAndNeedsItsRow)
+{
+    // Faults: UNDO leaving the new value; an ACTION on a row gone since the
+    // check succeeding; another column or a missing row accepted.
+    wifi("wifi_two", "show_two");
+    ASSERT_EQ(getWlanInfo(), 1);
+    fake.status = fixture("status_two");
+    fake.show = fixture("show_two_modems");
+    ASSERT_EQ(getMobileInfo(), 1);
+
+    struct Table {
+        Netsnmp_Node_Handler *handler;
+        int stateColumn;
+        std::function<long *(long)> state;   // the row's state, null without the row
+    } tables[] = {
+        {wlanObjTable_handler, COLUMN_WLANSTATE,
+         [](long i) { auto *r = findRowByIndex(Global_wlanTable_head, i); return r ? &r->wlanState : nullptr; }},
+        {mobileObjTable_handler, COLUMN_MBSTATE,
+         [](long i) { auto *r = findRowByIndex(Global_mobileTable_head, i); return r ? &r->mbState : nullptr; }},
+    };
+    long transaction = 1000;
+    for (const Table &t : tables) {
+        ASSERT_NE(t.state(1), nullptr);
+        const long before = *t.state(1);
+        setJournal::begin(++transaction);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_RESERVE1, 1, t.stateColumn, 7), SNMP_ERR_NOERROR);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_ACTION, 1, t.stateColumn, 7), SNMP_ERR_NOERROR);
+        EXPECT_EQ(*t.state(1), 7);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_UNDO, 1, t.stateColumn, 7), SNMP_ERR_NOERROR);
+        EXPECT_EQ(*t.state(1), before);
+
+        // A committed value stays: the journal record is gone.
+        setJournal::begin(++transaction);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_ACTION, 1, t.stateColumn, 9), SNMP_ERR_NOERROR);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_COMMIT, 1, t.stateColumn, 9), SNMP_ERR_NOERROR);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_UNDO, 1, t.stateColumn, 9), SNMP_ERR_NOERROR);
+        EXPECT_EQ(*t.state(1), 9);
+
+        setJournal::begin(++transaction);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_RESERVE1, 1, t.stateColumn - 1, 1), SNMP_ERR_NOTWRITABLE);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_RESERVE1, 99, t.stateColumn, 1), SNMP_ERR_NOCREATION);
+        EXPECT_EQ(statePhase(t.handler, MODE_SET_ACTION, 99, t.stateColumn, 1), SNMP_ERR_COMMITFAILED);
+    }
 }
 
 } // namespace

@@ -15,19 +15,15 @@
 // The group's semaphore set (semaphore.h).
 extern int sem_hdd_id;            // guards the disk and SMART lists
 
+// Texts of both tables are NUL-terminated and served by their length.
 struct hdTable_entry {
     int32_t hdIndex;                  // disk number, 1.. in scan order
     char hdManufacturer[60];          // "Model Family:" value, "N/A" without one
-    size_t hdManufacturer_len;        // the length fields are not kept: texts
-    char hdModel[60];                 // are served by their NUL-terminated length
-    size_t hdModel_len;
+    char hdModel[60];
     char hdFirmwareRevision[60];
-    size_t hdFirmwareRevision_len;
     char hdSerialNumber[60];
-    size_t hdSerialNumber_len;
     int32_t hdDriverCapactity;        // MiB
     int32_t hdPartitionNumber;
-    int valid;
     hdTable_entry *next;
 };
 
@@ -36,13 +32,10 @@ struct hdSMARTTable_entry {
     int32_t hdsIndex;                 // attribute row within the disk, 1.. (second index)
     int32_t hdsAttribID;
     char hdsName[40];                 // "Vendor Specific" for an unknown attribute
-    size_t hdsName_len;
     int32_t hdsValue;
     int32_t hdsWorst;
     int32_t hdsThreshold;
     char hdsRAWValue[40];             // at least 12 upper-case hexadecimal digits
-    size_t hdsRAWValue_len;
-    int valid;
     hdSMARTTable_entry *next;
 };
 

@@ -12,19 +12,15 @@
 
 #include <cstddef>
 
+// Texts are NUL-terminated and served by their length.
 struct __hwdTable_entry {
     long index;
     u_char getTime[DATE_AND_TIME_LEN];   // served with all 11 octets
-    size_t getTime_len;                  // the length and valid fields are not kept:
-    long deviceType;                     // texts are served by their NUL-terminated length
+    long deviceType;
     char classGUID[40];                  // "{...}", 38 characters
-    size_t classGUID_len;
     char name[200];                      // the device's instance name
-    size_t name_len;
     char friendlyName[60];
-    size_t friendlyName_len;
     long event;                          // 1 arrival, 2 removal
-    int valid;
     __hwdTable_entry *next;
 };
 using hwdTable_entry = __hwdTable_entry;

@@ -47,22 +47,6 @@ using Thresholds = UsageThresholds<memoryThresholds>;
 
 } // namespace
 
-int judgeIntThres(long th1, long th2, long th3, long th4)
-{
-    const long th[4] = {th1, th2, th3, th4};
-    bool seen = false;
-    long previous = 0;
-    for (long t : th) {
-        if (t == -1)
-            continue;
-        if (seen && t <= previous)
-            return 0;
-        previous = t;
-        seen = true;
-    }
-    return 1;
-}
-
 void init_memoryInfo()
 {
     REGISTER_SCALARS("memoryInfoFrame", memoryInfo_variables, variable2, memoryInfo_variables_oid);

@@ -48,9 +48,5 @@ WriteMethod write_memoryInfoTh3;
 WriteMethod write_memoryInfoTh4;
 WriteMethod write_memoryInfoTrapState;
 
-// 1 when the thresholds can stand together, 0 otherwise: a threshold of -1
-// is not used, and the used ones must rise strictly from Th1 to Th4.
-int judgeIntThres(long th1, long th2, long th3, long th4);
-
 // The thresholds and the switch from the configuration file (0 when absent).
 void configureMemory(const ConfigStore &store);

@@ -4,7 +4,7 @@
 
 #include "groups/mobile/mobileInfoFrame.h"
 #include "groups/mobile/mobileObjTable.h"
-#include "groups/wireless/wirelessProbe.h"
+#include "groups/mobile/mobileProbe.h"
 
 int sem_mobile_id = -1;
 

@@ -76,7 +76,7 @@ int mobileObjTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *
     VLM_DEBUG("mobileObjTable:handler", "Processing request (%d)\n", reqinfo->mode);
     return answerTableWithMemoryColumn(
         Global_mobileTable_head, sem_mobile_id, COLUMN_MBINDEX, COLUMN_MBSTATE, COLUMN_MBSTATE,
-        &mobileObjTable_entry::mbState, &mobileObjTable_entry::old_mbState, reqinfo, requests,
+        &mobileObjTable_entry::mbState, reqinfo, requests,
         [](const mobileObjTable_entry &row, int column, netsnmp_variable_list *var) {
             switch (column) {
             case COLUMN_MBINDEX:

@@ -14,22 +14,17 @@
 // The group's semaphore set (semaphore.h).
 extern int sem_mobile_id;         // guards the mobile broadband lists and table
 
+// Texts are NUL-terminated and served by their length.
 struct __mobileObjTable_entry {
     long mbIndex;
     char mbAPName[20];            // access point name from the connection file
-    size_t mbAPName_len;          // the _len and valid fields are not kept:
     in_addr_t mbIPAddress;        // network byte order; 0 when there is none
     in_addr_t mbGateway;          // network byte order; 0 when there is none
     long mbSignalStrength;        // AT+CSQ signal quality, 0-31 (99 unknown)
     char mbISPName[40];           // operator name from AT+COPS?
-    size_t mbISPName_len;
     char mbMsisdn[20];            // subscriber number from AT+CNUM
-    size_t mbMsisdn_len;
     char mbIMEI[20];              // from AT+CGSN
-    size_t mbIMEI_len;
     long mbState;                 // 1 with an IPv4 address, 2 without; settable
-    long old_mbState;             // before the SET in progress
-    int valid;
     __mobileObjTable_entry *next;
 };
 using mobileObjTable_entry = __mobileObjTable_entry;

@@ -133,16 +133,12 @@ void restoreValue(const SensorFamily &f, thresholdSource src, long index, int wh
     sensorEntry *row = findSensorRow(f, index);
     if (which >= 0) {
         setFieldText(*src.text[which], text);
-        if (row) {
+        if (row)
             setRowThreshold(*row, which, text);
-            setSensorText(row->*rowOldThreshold[which], row->*rowOldThresholdLen[which], "");
-        }
     } else {
         *src.state = state;
-        if (row) {
+        if (row)
             row->state = state;
-            row->old_state = 0;
-        }
     }
 }
 
@@ -188,13 +184,10 @@ int applyWrite(const SensorFamily &f, netsnmp_variable_list *vb, long index, int
         group = configGroup(f, fieldText(row->name));
         if (which >= 0) {
             oldText = std::string(fieldText(*src.text[which]));
-            setSensorText(row->*rowOldThreshold[which], row->*rowOldThresholdLen[which],
-                          fieldText(row->*rowThreshold[which]));
             setRowThreshold(*row, which, text);
             setFieldText(*src.text[which], text);
         } else {
             oldState = *src.state;
-            row->old_state = row->state;
             row->state = state;
             *src.state = state;
         }
@@ -324,41 +317,6 @@ int judgeThresholds(const char *lowLow, const char *low, const char *high, const
 }
 
 // -- rows ------------------------------------------------------------------------
-
-sensorEntry *createSensorRow(const SensorFamily &family, long index, const char *name, const char *unit,
-                             const char *value, const char *high, const char *low, const char *getTime,
-                             long state, const char *highHigh, const char *lowLow, long level)
-{
-    auto *row = static_cast<sensorEntry *>(calloc(1, sizeof(sensorEntry)));
-    if (!row)
-        return nullptr;
-    auto text = [](const char *t) { return std::string_view(t ? t : ""); };
-    row->index = index;
-    setSensorText(row->name, row->name_len, text(name));
-    setSensorText(row->unit, row->unit_len, text(unit));
-    setSensorText(row->value, row->value_len, text(value));
-    setRowThreshold(*row, SENSOR_HIGH, text(high));
-    setRowThreshold(*row, SENSOR_LOW, text(low));
-    setSensorText(row->getTime, row->getTime_len, text(getTime));
-    row->state = state;
-    setRowThreshold(*row, SENSOR_HIGHHIGH, text(highHigh));
-    setRowThreshold(*row, SENSOR_LOWLOW, text(lowLow));
-    row->level = level;
-    row->next = *family.tableHead;
-    *family.tableHead = row;
-    return row;
-}
-
-void removeSensorRow(const SensorFamily &family, sensorEntry *row)
-{
-    for (sensorEntry **link = family.tableHead; *link; link = &(*link)->next) {
-        if (*link == row) {
-            *link = row->next;
-            free(row);
-            return;
-        }
-    }
-}
 
 tpTable_entry *tpTable_createEntry(long tpIndex, const char *tpName, const char *tpUnit, const char *tpValue,
                                    const char *tpHigh, const char *tpLow, const char *tpGetTime, long tpState,

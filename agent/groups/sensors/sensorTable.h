@@ -6,26 +6,11 @@
 #pragma once
 
 #include "groups/sensors/sensors.h"
-#include "semaphore.h"
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
 #include <optional>
 #include <string_view>
-
-// Holds the kind's semaphore for the lifetime of the guard; before the
-// semaphores exist (unit tests) only one thread runs and nothing is taken.
-struct SensorLock : SemHold {
-    explicit SensorLock(const SensorFamily &family) : SemHold(*family.semId) {}
-};
-
-// A new row at the head of the family's table; null when out of memory.
-// The caller holds the kind's semaphore.
-sensorEntry *createSensorRow(const SensorFamily &family, long index, const char *name, const char *unit,
-                             const char *value, const char *high, const char *low, const char *getTime,
-                             long state, const char *highHigh, const char *lowLow, long level);
-// Unlinks and frees a row of the family's table; a row not on it is left alone.
-void removeSensorRow(const SensorFamily &family, sensorEntry *row);
 
 tpTable_entry *tpTable_createEntry(long tpIndex, const char *tpName, const char *tpUnit, const char *tpValue,
                                    const char *tpHigh, const char *tpLow, const char *tpGetTime, long tpState,
@@ -45,16 +30,11 @@ void crTable_removeEntry(crTable_entry *row);
 // "0x10", "12,6", "-" and "1.2.3" are not). The empty text is (no threshold).
 bool isThresholdText(std::string_view text);
 
-// Threshold value rules. initJudge: 1 when the text is empty or reads as a
-// number of at least 0 (voltage and current thresholds). judgeThres: 1 when
+// Threshold value rules. initJudgeThreshold: 1 when the text is empty or reads as a
+// number of at least 0 (voltage and current thresholds). judgeThresholds: 1 when
 // the non-empty texts, read as numbers, rise strictly from LowLow to HighHigh.
 int initJudgeThreshold(const char *text);
 int judgeThresholds(const char *lowLow, const char *low, const char *high, const char *highHigh);
-inline int initJudgeVt(const char *text) { return initJudgeThreshold(text); }
-inline int initJudgeCr(const char *text) { return initJudgeThreshold(text); }
-inline int judgeVtThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
-inline int judgeTpThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
-inline int judgecrThres(const char *ll, const char *l, const char *h, const char *hh) { return judgeThresholds(ll, l, h, hh); }
 
 // The iterator's routines and the request handler, generic over the family.
 // Loop and data contexts never hold a row's address: the loop context is a

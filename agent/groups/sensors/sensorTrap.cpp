@@ -3,8 +3,6 @@
 // and clear (.2, .4, .9) notifications.
 #include "groups/sensors/sensorTrap.h"
 
-#include "groups/sensors/sensorTable.h"
-
 #include <cstdlib>
 #include <cstring>
 

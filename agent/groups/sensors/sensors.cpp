@@ -1,21 +1,12 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Sensor acquisition: one libsensors probe per cycle, the sensor lists built
-// from its readings, their thresholds, and the publishing of the lists into
-// the rows of the three tables.
+// The sensor store: the three families, their threshold sources, and the
+// rows of the three tables with the publishing of a cycle's lists into them.
 #include "groups/sensors/sensors.h"
 
-#include "groups/sensors/sensorTable.h"
-#include "groups/sensors/sensorTrap.h"
 #include "mibFrame.h"
 
-#include <sensors/error.h>
-#include <sensors/sensors.h>
-
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 
 int Global_tpCounter = 0, Global_vtCounter = 0, Global_crCounter = 0;
 sensorEntry *Global_tpTable_head = nullptr, *Global_vtTable_head = nullptr, *Global_crTable_head = nullptr;
@@ -24,13 +15,8 @@ std::vector<sensorEntry> Global_tpHead, Global_vtHead, Global_crHead;
 
 const sensorText rowThreshold[SENSOR_THRESHOLDS] = {&sensorEntry::high, &sensorEntry::low, &sensorEntry::highHigh,
                                                     &sensorEntry::lowLow};
-const sensorText rowOldThreshold[SENSOR_THRESHOLDS] = {&sensorEntry::old_high, &sensorEntry::old_low,
-                                                       &sensorEntry::old_highHigh, &sensorEntry::old_lowLow};
 const sensorLen rowThresholdLen[SENSOR_THRESHOLDS] = {&sensorEntry::high_len, &sensorEntry::low_len,
                                                       &sensorEntry::highHigh_len, &sensorEntry::lowLow_len};
-const sensorLen rowOldThresholdLen[SENSOR_THRESHOLDS] = {&sensorEntry::old_high_len, &sensorEntry::old_low_len,
-                                                         &sensorEntry::old_highHigh_len,
-                                                         &sensorEntry::old_lowLow_len};
 const char *const thresholdKeySuffix[SENSOR_THRESHOLDS] = {"High", "Low", "HighHigh", "LowLow"};
 
 namespace {
@@ -79,158 +65,6 @@ int columnThreshold(int column)
 void setRowThreshold(sensorEntry &row, int which, std::string_view text)
 {
     setSensorText(row.*rowThreshold[which], row.*rowThresholdLen[which], text);
-}
-
-// -- libsensors ----------------------------------------------------------------
-
-SensorsSession::SensorsSession()
-{
-    // libsensors' own default configuration; loaded every cycle so that a
-    // change of it takes effect without a restart.
-    rc_ = sensors_init(nullptr);
-}
-
-SensorsSession::~SensorsSession()
-{
-    // A failed sensors_init has cleaned up after itself.
-    if (ok())
-        sensors_cleanup();
-}
-
-namespace {
-
-// The input's value, or why it could not be read.
-std::optional<double> inputValue(const sensors_chip_name *chip, const sensors_feature *feature,
-                                 sensors_subfeature_type input, std::string &error)
-{
-    const sensors_subfeature *sub = sensors_get_subfeature(chip, feature, input);
-    if (!sub)
-        return std::nullopt;
-    double value;
-    int rc = sensors_get_value(chip, sub->number, &value);
-    if (rc == 0)
-        return value;
-    error = std::string(sub->name) + ": " + sensors_strerror(rc);
-    return std::nullopt;
-}
-
-} // namespace
-
-bool probeSensorReadings(std::vector<sensorReading> &out, GroupReading &reading)
-{
-    out.clear();
-    SensorsSession session;
-    if (!session.ok()) {
-        reading.fail(std::string("sensors_init: ") + sensors_strerror(session.error()));
-        return false;
-    }
-
-    const sensors_chip_name *chip = nullptr;
-    int chipNr = 0;
-    while ((chip = sensors_get_detected_chips(nullptr, &chipNr)) != nullptr)
-        if (chip->prefix && strstr(chip->prefix, "vlmhwmon"))
-            break;
-    if (!chip) {
-        reading.absent("no hardware-monitor chip vlmhwmon");
-        return true;
-    }
-
-    const sensors_feature *feature;
-    int featureNr = 0;
-    while ((feature = sensors_get_features(chip, &featureNr)) != nullptr) {
-        sensorReading r;
-        sensors_subfeature_type input;
-        switch (feature->type) {
-        case SENSORS_FEATURE_TEMP:
-            r.kind = SensorKind::Temperature;
-            input = SENSORS_SUBFEATURE_TEMP_INPUT;
-            break;
-        case SENSORS_FEATURE_IN:
-            r.kind = SensorKind::Voltage;
-            input = SENSORS_SUBFEATURE_IN_INPUT;
-            break;
-        case SENSORS_FEATURE_CURR:
-            r.kind = SensorKind::Current;
-            input = SENSORS_SUBFEATURE_CURR_INPUT;
-            break;
-        default:
-            continue;
-        }
-        char *label = sensors_get_label(chip, feature);
-        if (label) {
-            r.label = std::string(label);
-            free(label);
-            r.value = inputValue(chip, feature, input, r.error);
-        }
-        out.push_back(std::move(r));
-    }
-    return true;
-}
-
-// -- lists from readings ----------------------------------------------------------
-
-std::string formatReading(double value, const char *format)
-{
-    if (!std::isfinite(value))
-        return std::string();
-    char text[64];
-    int n = snprintf(text, sizeof text, format, value);
-    // The field holds 9 characters; a cut number would read as another one.
-    if (n < 0 || n > 9)
-        return std::string();
-    return text;
-}
-
-bool sensorIsServed(const SensorFamily &family, const sensorReading &feature)
-{
-    return feature.label && (!family.labelFilter || feature.label->find(family.labelFilter) != std::string::npos);
-}
-
-int appendSensorNode(const SensorFamily &family, const sensorReading &feature, long index,
-                     std::vector<sensorEntry> &list)
-{
-    if (!sensorIsServed(family, feature))
-        return 0;
-    sensorEntry node{};
-    node.index = index;
-    setSensorText(node.name, node.name_len, *feature.label);
-    setSensorText(node.unit, node.unit_len, family.unit);
-    setSensorText(node.value, node.value_len,
-                  feature.value ? formatReading(*feature.value, family.format) : std::string());
-    setSensorText(node.getTime, node.getTime_len, "NULL");
-    list.push_back(node);
-    return 1;
-}
-
-int get_tp_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list)
-{
-    return appendSensorNode(temperatureFamily, feature, index, list);
-}
-
-int get_vt_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list)
-{
-    return appendSensorNode(voltageFamily, feature, index, list);
-}
-
-int get_cr_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list)
-{
-    return appendSensorNode(currentFamily, feature, index, list);
-}
-
-std::vector<sensorEntry> buildSensorList(const SensorFamily &family, const std::vector<sensorReading> &readings,
-                                         int &count)
-{
-    std::vector<sensorEntry> list;
-    count = 0;
-    for (const sensorReading &r : readings) {
-        if (r.kind != family.kind)
-            continue;
-        // Every feature of the kind takes an index, also one left out, so
-        // that a sensor keeps its index whatever its neighbours do.
-        ++count;
-        appendSensorNode(family, r, count, list);
-    }
-    return list;
 }
 
 // -- thresholds ------------------------------------------------------------------
@@ -320,6 +154,41 @@ sensorEntry *findSensorRow(const SensorFamily &family, long index)
     return nullptr;
 }
 
+sensorEntry *createSensorRow(const SensorFamily &family, long index, const char *name, const char *unit,
+                             const char *value, const char *high, const char *low, const char *getTime,
+                             long state, const char *highHigh, const char *lowLow, long level)
+{
+    auto *row = static_cast<sensorEntry *>(calloc(1, sizeof(sensorEntry)));
+    if (!row)
+        return nullptr;
+    auto text = [](const char *t) { return std::string_view(t ? t : ""); };
+    row->index = index;
+    setSensorText(row->name, row->name_len, text(name));
+    setSensorText(row->unit, row->unit_len, text(unit));
+    setSensorText(row->value, row->value_len, text(value));
+    setRowThreshold(*row, SENSOR_HIGH, text(high));
+    setRowThreshold(*row, SENSOR_LOW, text(low));
+    setSensorText(row->getTime, row->getTime_len, text(getTime));
+    row->state = state;
+    setRowThreshold(*row, SENSOR_HIGHHIGH, text(highHigh));
+    setRowThreshold(*row, SENSOR_LOWLOW, text(lowLow));
+    row->level = level;
+    row->next = *family.tableHead;
+    *family.tableHead = row;
+    return row;
+}
+
+void removeSensorRow(const SensorFamily &family, sensorEntry *row)
+{
+    for (sensorEntry **link = family.tableHead; *link; link = &(*link)->next) {
+        if (*link == row) {
+            *link = row->next;
+            free(row);
+            return;
+        }
+    }
+}
+
 void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry> &nodes)
 {
     for (const sensorEntry &node : nodes) {
@@ -330,7 +199,7 @@ void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry
                             node.state, node.highHigh, node.lowLow, node.level);
             continue;
         }
-        // The undo copies and the get-time text stay as they are.
+        // The get-time text stays as it is.
         setSensorText(row->name, row->name_len, fieldText(node.name));
         setSensorText(row->unit, row->unit_len, fieldText(node.unit));
         setSensorText(row->value, row->value_len, fieldText(node.value));
@@ -351,100 +220,4 @@ void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry
             removeSensorRow(family, row);
         row = next;
     }
-}
-
-// -- the cycle -------------------------------------------------------------------
-
-namespace {
-
-const SensorFamily *const families[] = {&temperatureFamily, &voltageFamily, &currentFamily};
-
-bool published = false;   // a cycle has published rows
-bool withdrawn = false;   // the rows are held aside, the tables empty
-
-} // namespace
-
-bool assign_sen_list()
-{
-    std::vector<sensorReading> readings;
-    GroupReading reading;
-    const bool probed = probeSensorReadings(readings, reading);
-    // An input the tables serve that could not be read makes the reading
-    // incomplete; one they leave out does not matter.
-    for (const sensorReading &r : readings)
-        for (const SensorFamily *f : families)
-            if (!r.error.empty() && r.kind == f->kind && sensorIsServed(*f, r))
-                reading.fail(*r.label + ": " + r.error);
-    noteGroupReading(GroupId::Sensors, reading);
-    if (!probed)
-        return false;
-    for (const SensorFamily *f : families) {
-        int count;
-        std::vector<sensorEntry> nodes = buildSensorList(*f, readings, count);
-        {
-            SensorLock hold(*f);
-            for (sensorEntry &node : nodes)
-                attachThresholds(*f, node);
-            *f->counter = count;
-        }
-        *f->list = std::move(nodes);
-    }
-    return true;
-}
-
-SensorGate sensorGate(bool isPublished, bool isWithdrawn, int temperatureCount)
-{
-    if (temperatureCount == 0) {
-        if (!isPublished)
-            return SensorGate::Wait;
-        return isWithdrawn ? SensorGate::JudgeOnly : SensorGate::Withdraw;
-    }
-    return isWithdrawn ? SensorGate::Restore : SensorGate::Publish;
-}
-
-void standardTableCycle()
-{
-    // Without libsensors the tables keep their last rows and the other
-    // groups go on; the next cycle tries again.
-    if (!assign_sen_list())
-        return;
-    int temperatureCount;
-    {
-        SensorLock hold(temperatureFamily);
-        temperatureCount = Global_tpCounter;
-    }
-
-    switch (sensorGate(published, withdrawn, temperatureCount)) {
-    case SensorGate::Wait:
-        sleep(1);
-        return;
-    case SensorGate::Withdraw:
-        for (const SensorFamily *f : families) {
-            SensorLock hold(*f);
-            std::swap(*f->tableHead, *f->storePtr);
-        }
-        withdrawn = true;
-        sleep(1);
-        return;
-    case SensorGate::Restore:
-        for (const SensorFamily *f : families) {
-            SensorLock hold(*f);
-            std::swap(*f->tableHead, *f->storePtr);
-        }
-        withdrawn = false;
-        sleep(1);
-        return;
-    case SensorGate::Publish:
-        for (const SensorFamily *f : families) {
-            SensorLock hold(*f);
-            publishSensorRows(*f, *f->list);
-        }
-        break;
-    case SensorGate::JudgeOnly:
-        break;
-    }
-    send_temperature_trap();
-    send_voltage_trap();
-    send_current_trap();
-    published = true;
 }

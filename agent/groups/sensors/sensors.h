@@ -1,7 +1,9 @@
 /* SPDX-License-Identifier: BSD-3-Clause */
-// The sensor group: temperature, voltage and current readings of the board's
-// hardware-monitor chip, their threshold sources, the per-cycle sensor lists
-// and the table rows served over SNMP.
+// The sensor group's store: the temperature, voltage and current sensors of
+// the board's hardware-monitor chip as the per-cycle lists and the table rows
+// served over SNMP hold them, and their threshold sources. The readings come
+// from sensorProbe.h, the notifications from sensorTrap.h, the SNMP tables
+// are sensorTable.h; sensorCycle.h ties them together.
 //
 // The three kinds are one piece of code: a SensorFamily describes what
 // differs (names, OIDs, semaphore, unit, format, notifications, where the
@@ -23,7 +25,7 @@
 #include <vector>
 
 #include "lib/fieldCopy.h"
-#include "lib/groupHealth.h"
+#include "semaphore.h"
 
 // The group's semaphore sets (semaphore.h).
 extern int sem_tp_sensors_id;     // guards the temperature sensor list and table
@@ -71,26 +73,16 @@ struct sensorEntry {
     size_t value_len;
     char high[10];
     size_t high_len;
-    char old_high[10];             // value before the SET in progress
-    size_t old_high_len;
     char low[10];
     size_t low_len;
-    char old_low[10];
-    size_t old_low_len;
     char getTime[20];              // "NULL": the table serves the current time
     size_t getTime_len;
     long state;                    // notifications: 1 enabled, 2 disabled, 0 no group
-    long old_state;
     char highHigh[10];
     size_t highHigh_len;
-    char old_highHigh[10];
-    size_t old_highHigh_len;
     char lowLow[10];
     size_t lowLow_len;
-    char old_lowLow[10];
-    size_t old_lowLow_len;
     long level;                    // 1 normal, 2 below LowLow, 3 below Low, 4 above High, 5 above HighHigh
-    int valid;                     // not used
     sensorEntry *next;
 };
 using tpTable_entry = sensorEntry;
@@ -125,10 +117,8 @@ enum sensorThreshold { SENSOR_HIGH, SENSOR_LOW, SENSOR_HIGHHIGH, SENSOR_LOWLOW }
 constexpr int SENSOR_THRESHOLDS = 4;
 using sensorText = char (sensorEntry::*)[10];
 extern const sensorText rowThreshold[SENSOR_THRESHOLDS];
-extern const sensorText rowOldThreshold[SENSOR_THRESHOLDS];
 using sensorLen = size_t sensorEntry::*;
 extern const sensorLen rowThresholdLen[SENSOR_THRESHOLDS];
-extern const sensorLen rowOldThresholdLen[SENSOR_THRESHOLDS];
 // Stores a threshold text (and its length) in a row or node.
 void setRowThreshold(sensorEntry &row, int which, std::string_view text);
 extern const char *const thresholdKeySuffix[SENSOR_THRESHOLDS];   // "High", "Low", ...
@@ -171,57 +161,13 @@ extern sensorEntry *tpStorePtr, *vtStorePtr, *crStorePtr;
 // Sensor lists built by the current cycle; touched only by the sensor thread.
 extern std::vector<sensorEntry> Global_tpHead, Global_vtHead, Global_crHead;
 
-// -- acquisition -------------------------------------------------------------
-
-// One feature of the chip as libsensors reports it.
-struct sensorReading {
-    SensorKind kind;
-    std::optional<std::string> label;   // none: libsensors gave no label
-    std::optional<double> value;        // none: no input, or it could not be read
-    std::string error;                  // why the input could not be read; empty if it was
+// Holds the kind's semaphore for the lifetime of the guard; before the
+// semaphores exist (unit tests) only one thread runs and nothing is taken.
+struct SensorLock : SemHold {
+    explicit SensorLock(const SensorFamily &family) : SemHold(*family.semId) {}
 };
 
-// libsensors initialised for one cycle and cleaned up when the guard goes.
-class SensorsSession {
-public:
-    SensorsSession();
-    ~SensorsSession();
-    SensorsSession(const SensorsSession &) = delete;
-    SensorsSession &operator=(const SensorsSession &) = delete;
-    bool ok() const { return rc_ == 0; }
-    int error() const { return rc_; }   // sensors_init's result
-
-private:
-    int rc_;
-};
-
-// The temperature, voltage and current features of the first chip whose
-// prefix holds "vlmhwmon", in libsensors order; none without such a chip
-// (the group is absent). False when libsensors cannot be initialised (the
-// group is failing); `reading` says which.
-bool probeSensorReadings(std::vector<sensorReading> &out, GroupReading &reading);
-
-// Whether the family serves a row for this feature: it has a label, and the
-// label passes the family's filter.
-bool sensorIsServed(const SensorFamily &family, const sensorReading &feature);
-
-// A reading as served: the family's format, or empty when the text would not
-// fit 9 characters or the number is not finite.
-std::string formatReading(double value, const char *format);
-
-// Appends the node of one feature at `index` (unit, label cut to 19
-// characters, formatted value; thresholds not yet attached). 1 when appended,
-// 0 when the feature has no label or fails the family's label filter.
-int appendSensorNode(const SensorFamily &family, const sensorReading &feature, long index,
-                     std::vector<sensorEntry> &list);
-int get_tp_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list);
-int get_vt_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list);
-int get_cr_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list);
-
-// The family's nodes from one probe: every feature of the kind takes the next
-// index, also one without a node. `count` is the number of features.
-std::vector<sensorEntry> buildSensorList(const SensorFamily &family, const std::vector<sensorReading> &readings,
-                                         int &count);
+// -- thresholds ----------------------------------------------------------------
 
 // Where a sensor's thresholds, switch and level live: the first record whose
 // name holds the sensor's name, or the shared temperature set. None for a
@@ -239,29 +185,6 @@ writableThreshold *findThresholdRecord(writableThreshold *head, std::string_view
 // semaphore.
 void attachThresholds(const SensorFamily &family, sensorEntry &node);
 
-// One rebuild of the three lists and counters, its outcome noted in the
-// group table. False when libsensors could not be initialised; nothing
-// changes.
-bool assign_sen_list();
-
-// Makes the family's rows show exactly the nodes: a row is kept for each
-// node's index and refreshed, new indexes get rows, rows of indexes no
-// longer found are freed. The caller holds the kind's semaphore.
-void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry> &nodes);
-
-// What a cycle does after the rebuild, decided by the temperature count.
-enum class SensorGate {
-    Wait,        // nothing published yet and no temperature feature: sleep
-    Withdraw,    // temperature features gone: empty the tables, sleep
-    Restore,     // temperature features back: serve the held rows, sleep
-    Publish,     // refresh the rows, then judge
-    JudgeOnly,   // tables withdrawn: judge the lists only
-};
-SensorGate sensorGate(bool published, bool withdrawn, int temperatureCount);
-
-// The row with this index, or null. The caller holds the kind's semaphore.
-sensorEntry *findSensorRow(const SensorFamily &family, long index);
-
 // Lookups in a threshold record list by sensor name: the text, or "N/A"
 // without a matching record; the state or level, or 0.
 const char *parseThreshold(writableThreshold *records, const char *name, int which);
@@ -272,31 +195,20 @@ void modifyThreshold(writableThreshold *records, const char *name, int which, co
 void modifyThresholdState(writableThreshold *records, const char *name, long state);
 void modifyThresholdLevel(writableThreshold *records, const char *name, long level);
 
-inline const char *parseVtHigh(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGH); }
-inline const char *parseVtLow(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOW); }
-inline const char *parseVtHighHigh(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGHHIGH); }
-inline const char *parseVtLowLow(writableVtTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOWLOW); }
-inline long parseVtState(writableVtTable *r, const char *n) { return parseThresholdState(r, n); }
-inline long parseVtLevel(writableVtTable *r, const char *n) { return parseThresholdLevel(r, n); }
-inline const char *parseCrHigh(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGH); }
-inline const char *parseCrLow(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOW); }
-inline const char *parseCrHighHigh(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_HIGHHIGH); }
-inline const char *parseCrLowLow(writableCrTable *r, const char *n) { return parseThreshold(r, n, SENSOR_LOWLOW); }
-inline long parseCrState(writableCrTable *r, const char *n) { return parseThresholdState(r, n); }
-inline long parseCrLevel(writableCrTable *r, const char *n) { return parseThresholdLevel(r, n); }
+// -- rows ------------------------------------------------------------------------
 
-inline void modifyVtHigh(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGH, t); }
-inline void modifyVtLow(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOW, t); }
-inline void modifyVtHighHigh(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGHHIGH, t); }
-inline void modifyVtLowLow(writableVtTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOWLOW, t); }
-inline void modifyVtState(writableVtTable *r, const char *n, long s) { modifyThresholdState(r, n, s); }
-inline void modifyVtLevel(writableVtTable *r, const char *n, long l) { modifyThresholdLevel(r, n, l); }
-inline void modifycrHigh(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGH, t); }
-inline void modifycrLow(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOW, t); }
-inline void modifycrHighHigh(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_HIGHHIGH, t); }
-inline void modifycrLowLow(writableCrTable *r, const char *n, const char *t) { modifyThreshold(r, n, SENSOR_LOWLOW, t); }
-inline void modifycrState(writableCrTable *r, const char *n, long s) { modifyThresholdState(r, n, s); }
-inline void modifycrLevel(writableCrTable *r, const char *n, long l) { modifyThresholdLevel(r, n, l); }
+// The row with this index, or null. The caller holds the kind's semaphore.
+sensorEntry *findSensorRow(const SensorFamily &family, long index);
 
-// One sensor acquisition cycle of the polling thread (may sleep 1 s more).
-void standardTableCycle();
+// A new row at the head of the family's table; null when out of memory.
+// The caller holds the kind's semaphore.
+sensorEntry *createSensorRow(const SensorFamily &family, long index, const char *name, const char *unit,
+                             const char *value, const char *high, const char *low, const char *getTime,
+                             long state, const char *highHigh, const char *lowLow, long level);
+// Unlinks and frees a row of the family's table; a row not on it is left alone.
+void removeSensorRow(const SensorFamily &family, sensorEntry *row);
+
+// Makes the family's rows show exactly the nodes: a row is kept for each
+// node's index and refreshed, new indexes get rows, rows of indexes no
+// longer found are freed. The caller holds the kind's semaphore.
+void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry> &nodes);

@@ -3,6 +3,7 @@
 #include "groups/groups.h"
 
 #include "groups/sensors/sensorConfig.h"
+#include "groups/sensors/sensorCycle.h"
 #include "groups/sensors/sensorTable.h"
 #include "groups/sensors/sensors.h"
 

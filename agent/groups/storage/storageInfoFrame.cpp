@@ -8,7 +8,6 @@
 #include "mibFrame.h"
 #include "configStore.h"
 #include "lib/usageThresholds.h"
-#include "groups/memory/memoryInfoFrame.h"
 #include "semaphore.h"
 #include "setJournal.h"
 

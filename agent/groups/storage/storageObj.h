@@ -18,11 +18,9 @@ extern int sem_storage_id;        // guards the storage lists, table and storage
 struct storageTable_entry {
     int32_t index;                  // 1..n in df order
     char storageDescr[20];          // device path, cut to 19 characters
-    size_t storageDescr_len;        // not maintained: readers use the text length
     int32_t storageSize;            // MB
     int32_t storageUsedPercentage;
     int32_t storageUsageSeverity;   // 1 normal, 2..5 above siUsageTh1..siUsageTh4
-    int valid;                      // not used
     storageTable_entry *next;
 };
 

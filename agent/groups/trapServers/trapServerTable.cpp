@@ -209,12 +209,9 @@ int snmpTrapSrvTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration
             // row has when it runs, which is what the file holds then.
             if (setJournal::pending(row->trapIp))
                 break;
-            setFieldText(row->old_trapIp, from);
-            row->old_trapIp_len = from.size();
             setJournal::remember(row->trapIp, [row, from] {
                 SemHold undoHold(sem_trap_id);
                 bool ok = moveDestination(row, std::string(fieldText(row->trapIp)), from);
-                memset(row->old_trapIp, 0, sizeof row->old_trapIp);
                 return ok ? SNMP_ERR_NOERROR : SNMP_ERR_UNDOFAILED;
             });
             break;

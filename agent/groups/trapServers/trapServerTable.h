@@ -11,8 +11,6 @@ struct trapTable_entry {
     long trapIndex;                     // the destination's index, 1-based
     char trapIp[20];                    // current address
     size_t trapIp_len;
-    char old_trapIp[20];                // address before the SET in progress
-    size_t old_trapIp_len;
     char trapPort[10];
     size_t trapPort_len;
     char trapAuthentication[10];        // "enable"

@@ -4,7 +4,7 @@
 
 #include "groups/wlan/wlanInfoFrame.h"
 #include "groups/wlan/wlanObjTable.h"
-#include "groups/wireless/wirelessProbe.h"
+#include "groups/wlan/wlanProbe.h"
 
 int sem_wlan_id = -1;
 

@@ -78,7 +78,7 @@ int wlanObjTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *,
     VLM_DEBUG("wlanObjTable:handler", "Processing request (%d)\n", reqinfo->mode);
     return answerTableWithMemoryColumn(
         Global_wlanTable_head, sem_wlan_id, COLUMN_WLANINDEX, COLUMN_WLANSTATE, COLUMN_WLANSTATE,
-        &wlanObjTable_entry::wlanState, &wlanObjTable_entry::old_wlanState, reqinfo, requests,
+        &wlanObjTable_entry::wlanState, reqinfo, requests,
         [](const wlanObjTable_entry &row, int column, netsnmp_variable_list *var) {
             switch (column) {
             case COLUMN_WLANINDEX:

@@ -14,23 +14,18 @@
 // The group's semaphore set (semaphore.h).
 extern int sem_wlan_id;           // guards the Wi-Fi lists and table
 
+// Texts are NUL-terminated and served by their length.
 struct __wlanObjTable_entry {
     long wlanIndex;
     char wlanName[40];            // connection name
-    size_t wlanName_len;          // the _len and valid fields are not kept:
-    char wlanSSID[40];            // texts are served by their NUL-terminated length
-    size_t wlanSSID_len;
+    char wlanSSID[40];
     char wlanBSSID[20];
-    size_t wlanBSSID_len;
     long wlanMode;                // 0 infrastructure, 1 ad hoc, 2 other
     in_addr_t wlanIPAddress;      // network byte order; 0 when there is none
     in_addr_t wlanGateway;        // network byte order; 0 when there is none
     long wlanSignalStrength;      // nmcli's SIGNAL, 0-100
     char wlanEncryption[40];      // nmcli's SECURITY text
-    size_t wlanEncryption_len;
     long wlanState;               // 1 after every refresh; settable
-    long old_wlanState;           // before the SET in progress
-    int valid;
     __wlanObjTable_entry *next;
 };
 using wlanObjTable_entry = __wlanObjTable_entry;
