@@ -121,7 +121,7 @@ UsbListing listUsbDevices()
     UsbListing listing;
     CommandResult r = runCommand(LSUSB_COMMAND, LSUSB_TIME_LIMIT);
     if (!r.started)
-        fputs("Erro to popen", stderr);
+        fputs("Erro to popen\n", stderr);
     if (!r.succeeded())
         listing.reading.add(r.notInstalled() ? GroupStatus::Absent : GroupStatus::Failing,
                             commandFailure(LSUSB_COMMAND, r, LSUSB_TIME_LIMIT));

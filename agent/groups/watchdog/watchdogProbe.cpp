@@ -68,7 +68,7 @@ wdtInfo getWdtInfo(GroupReading &reading)
 {
     const CommandResult r = runCommand(wdtInfoCommand, wdtInfoCommandTimeout, 1 << 16);
     if (!r.started) {
-        fputs("Erro to popen", stderr);
+        fputs("Erro to popen\n", stderr);
         reading.fail(commandFailure(wdtInfoCommand, r, wdtInfoCommandTimeout));
         return wdtInfo{};
     }

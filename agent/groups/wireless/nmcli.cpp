@@ -120,7 +120,7 @@ CommandResult runNmcli(const char *command)
 {
     CommandResult r = wirelessRunCommand(command, NMCLI_TIME_LIMIT);
     if (!r.started)
-        fputs("Erro to popen", stderr);
+        fputs("Erro to popen\n", stderr);
     return r;
 }
 
