@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // vlm_subagent: the hardware-health AgentX subagent. Start-up, main loop, stop.
+#include "groups/groups.h"
 #include "lib/groupHealth.h"
 #include "lib/trapList.h"
 #include "mibFrame.h"
@@ -60,7 +61,7 @@ int main(int argc, char **argv)
     initMobileDeviceNode(argc, argv);
     // Before the first reading of any group: loading the configuration
     // already reads the trap receivers.
-    initGroupHealth(wirelessGroups);
+    startGroupHealth(wirelessGroups);
 
     snmp_enable_stderrlog();
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);

@@ -145,7 +145,6 @@ void init_buffer(bool wireless)
         fprintf(stderr, "parse xml failed: %s\n", where.c_str());
         exit(1);
     }
-    init_trap_list();
     // Each group's state before any thread runs.
     for (const GroupDescriptor *g : agentGroups())
         if ((wireless || !g->wireless) && g->prepare)

@@ -2,6 +2,11 @@
 // The list of the agent's groups, in the order they register.
 #include "groups/groups.h"
 
+#include "lib/groupHealth.h"
+
+#include <algorithm>
+#include <vector>
+
 // One line per group: its descriptor is `NAMEGroup`, defined in its folder.
 #define VLM_GROUPS(X) \
     X(system)         \
@@ -40,4 +45,18 @@ const GroupDescriptor *const *GroupList::end() const
 GroupList agentGroups()
 {
     return {};
+}
+
+void startGroupHealth(bool wireless)
+{
+    std::vector<const GroupDescriptor *> rowGroups;
+    for (const GroupDescriptor *g : agentGroups())
+        if (g->healthRow > 0 && (wireless || !g->wireless))
+            rowGroups.push_back(g);
+    std::sort(rowGroups.begin(), rowGroups.end(),
+              [](const GroupDescriptor *a, const GroupDescriptor *b) { return a->healthRow < b->healthRow; });
+    std::vector<GroupHealthRow> rows;
+    for (const GroupDescriptor *g : rowGroups)
+        rows.push_back({g->name, g->confirmReadings, g->silenceLimit});
+    initGroupHealth(rows);
 }

@@ -38,6 +38,11 @@ struct GroupDescriptor {
     // After the polling threads have started: what it reads once (null: none).
     void (*start)();
     GroupLock locks[3];                 // up to three; unused ones have a null id
+    // Its row of the group table (vlmGroupIndex; 0: none) and how its
+    // readings are judged there (lib/groupHealth.h).
+    int healthRow;
+    int confirmReadings;
+    double silenceLimit;
 };
 
 // Every group the agent is built with, in registration order.
@@ -46,3 +51,8 @@ struct GroupList {
     const GroupDescriptor *const *end() const;
 };
 GroupList agentGroups();
+
+// Starts the group table with a row for each group the agent runs (the
+// Wi-Fi and mobile broadband groups only with `wireless`), in the order of
+// their rows.
+void startGroupHealth(bool wireless);

@@ -15,11 +15,6 @@
 
 namespace {
 
-const char *const names[GROUP_COUNT] = {
-    "system", "trapServers", "sensors", "cpu",   "memory",   "storage", "nvram",
-    "power",  "hotplug",     "disks",   "watchdog", "wlan", "mobile",
-};
-
 constexpr unsigned groupStatusChangeTrap = 106;
 
 // vlmGroupEntry and the columns the notification carries.
@@ -29,10 +24,10 @@ constexpr oid COLUMN_NAME = 2, COLUMN_STATUS = 3, COLUMN_LAST_ERROR = 6;
 // The records are written by every polling thread and read by the main
 // thread; this lock is taken alone, never around another.
 std::mutex healthLock;
-groupHealth records[GROUP_COUNT];
-int rows = STANDARD_GROUP_COUNT;
+std::vector<GroupHealthRow> rows;
+std::vector<groupHealth> records;
 
-void noteReading(GroupId id, const GroupReading &reading, int confirm, double monotonicNow);
+void noteReading(int row, const GroupReading &reading, int confirm, double monotonicNow);
 
 const char *statusWord(GroupStatus s)
 {
@@ -46,7 +41,7 @@ const char *statusWord(GroupStatus s)
     }
 }
 
-void queueStatusChange(int index, GroupStatus status, const std::string &lastError)
+void queueStatusChange(int index, const char *group, GroupStatus status, const std::string &lastError)
 {
     // vlmGroupEntry.COLUMN.INDEX
     constexpr size_t len = OID_LENGTH(groupEntryOid) + 2;
@@ -57,7 +52,6 @@ void queueStatusChange(int index, GroupStatus status, const std::string &lastErr
         column[len - 2] = c;
         return column;
     };
-    const char *group = names[index - 1];
     VarbindList vars;
     vars.addNotificationOid(groupStatusChangeTrap);
     vars.addOctets(name(COLUMN_NAME), len, group, strlen(group));
@@ -67,11 +61,6 @@ void queueStatusChange(int index, GroupStatus status, const std::string &lastErr
 }
 
 } // namespace
-
-const char *groupName(GroupId id)
-{
-    return names[static_cast<int>(id)];
-}
 
 void GroupReading::add(GroupStatus partStatus, const std::string &partCause)
 {
@@ -130,29 +119,14 @@ GroupChange judgeGroupReading(groupHealth &h, const GroupReading &reading, time_
     return change;
 }
 
-int groupConfirmReadings(GroupId id)
-{
-    switch (id) {
-    case GroupId::Sensors:
-    case GroupId::Cpu:
-    case GroupId::Memory:
-        return 3;
-    case GroupId::Power:
-        return 2;
-    default:
-        return 1;
-    }
-}
-
-void initGroupHealth(bool wireless)
+void initGroupHealth(const std::vector<GroupHealthRow> &groupRows)
 {
     const double now = monotonicSeconds();
     std::lock_guard<std::mutex> hold(healthLock);
-    for (groupHealth &h : records) {
-        h = groupHealth{};
+    rows = groupRows;
+    records.assign(rows.size(), groupHealth{});
+    for (groupHealth &h : records)
         h.notedAt = now;   // a thread that never reads is silent from here
-    }
-    rows = wireless ? GROUP_COUNT : STANDARD_GROUP_COUNT;
 }
 
 double monotonicSeconds()
@@ -162,82 +136,69 @@ double monotonicSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-double groupSilenceLimit(GroupId id)
-{
-    switch (id) {
-    case GroupId::Sensors:
-    case GroupId::Cpu:
-    case GroupId::Memory:
-        return 15;    // a cycle of about a second
-    case GroupId::Storage:
-    case GroupId::Nvram:
-    case GroupId::Watchdog:
-        return 30;    // 5 s and a command of at most 3 s
-    case GroupId::Wlan:
-    case GroupId::Mobile:
-        return 120;   // 3 s, nmcli runs of 5 s, AT commands of 3 s per modem
-    case GroupId::Power:
-        return 100;   // 1 s, or 30 s between failed reads
-    case GroupId::Disks:
-        return 900;   // 120 s, the scan and fdisk 10 s each, 30 s per disk
-    default:
-        return 0;     // read at start-up or at device events
-    }
-}
-
 void checkGroupsStillReading(double now)
 {
-    for (int i = 0; i < GROUP_COUNT; i++) {
-        const GroupId id = static_cast<GroupId>(i);
-        const double limit = groupSilenceLimit(id);
-        double notedAt;
+    for (size_t i = 0;; i++) {
+        double notedAt, limit;
         {
             std::lock_guard<std::mutex> hold(healthLock);
-            if (i >= rows)
+            if (i >= rows.size())
                 break;
             notedAt = records[i].notedAt;
+            limit = rows[i].silenceLimit;
         }
         if (limit <= 0 || now - notedAt <= limit)
             continue;
         GroupReading silent;
         silent.fail("no reading for " + std::to_string(static_cast<long>(now - notedAt)) + " s");
-        noteReading(id, silent, 1, now);
+        noteReading(static_cast<int>(i) + 1, silent, 1, now);
     }
 }
 
 int groupHealthRows()
 {
     std::lock_guard<std::mutex> hold(healthLock);
-    return rows;
+    return static_cast<int>(rows.size());
 }
 
-void noteGroupReading(GroupId id, const GroupReading &reading)
+void noteGroupReading(int row, const GroupReading &reading)
 {
-    noteReading(id, reading, groupConfirmReadings(id), monotonicSeconds());
+    int confirm;
+    {
+        std::lock_guard<std::mutex> hold(healthLock);
+        if (row < 1 || row > static_cast<int>(rows.size()))
+            return;
+        confirm = rows[row - 1].confirmReadings;
+    }
+    noteReading(row, reading, confirm, monotonicSeconds());
 }
 
 namespace {
 
-void noteReading(GroupId id, const GroupReading &reading, int confirm, double monotonicNow)
+void noteReading(int row, const GroupReading &reading, int confirm, double monotonicNow)
 {
-    const int i = static_cast<int>(id);
+    const int i = row - 1;
     GroupChange change;
     std::string lastError;
+    const char *name;
     {
         std::lock_guard<std::mutex> hold(healthLock);
+        if (i < 0 || i >= static_cast<int>(rows.size()))
+            return;
+        name = rows[i].name;
         change = judgeGroupReading(records[i], reading, time(nullptr), confirm);
         records[i].notedAt = monotonicNow;
         lastError = std::string(fieldText(records[i].lastError));
     }
     if (change.log) {
         if (reading.ok())
-            fprintf(stderr, "group %s ok again (was %s)\n", names[i], statusWord(change.from));
+            fprintf(stderr, "group %s ok again (was %s)\n", name, statusWord(change.from));
         else
-            fprintf(stderr, "group %s %s: %s\n", names[i], statusWord(reading.status),
+            fprintf(stderr, "group %s %s: %s\n", name, statusWord(reading.status),
                     printableCause(reading.cause).c_str());
     }
     if (change.notify)
-        queueStatusChange(i + 1, reading.status, lastError);
+        queueStatusChange(row, name, reading.status, lastError);
 }
 
 } // namespace
@@ -245,8 +206,16 @@ void noteReading(GroupId id, const GroupReading &reading, int confirm, double mo
 bool groupHealthRecord(long index, groupHealth &out)
 {
     std::lock_guard<std::mutex> hold(healthLock);
-    if (index < 1 || index > rows)
+    if (index < 1 || index > static_cast<long>(rows.size()))
         return false;
     out = records[index - 1];
     return true;
+}
+
+std::string groupHealthName(long index)
+{
+    std::lock_guard<std::mutex> hold(healthLock);
+    if (index < 1 || index > static_cast<long>(rows.size()))
+        return std::string();
+    return rows[index - 1].name;
 }

@@ -10,15 +10,23 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
-// The groups, in the order of their rows (vlmGroupIndex is the position + 1).
-enum class GroupId {
-    System, TrapServers, Sensors, Cpu, Memory, Storage, Nvram, Power, Hotplug, Disks, Watchdog,
-    Wlan, Mobile,
+// A group's row of the group table, as the group's descriptor gives it: its
+// vlmGroupIndex is its position in the rows handed to initGroupHealth, from 1.
+struct GroupHealthRow {
+    const char *name;       // vlmGroupName: "system", "sensors" ...
+    // How many incomplete readings in a row change its status: 3 for the
+    // groups read every second, 2 for the power supply (whose failed reads
+    // are spaced out), 1 for the others, whose single reading already covers
+    // seconds or minutes.
+    int confirmReadings;
+    // How long a group that reads on a period may go without noting a
+    // reading before it counts as failing (its thread stuck, say on a tool
+    // that cannot be killed, or never started), in seconds: several of its
+    // longest cycles. 0 for the groups read at start-up or on events.
+    double silenceLimit;
 };
-constexpr int GROUP_COUNT = 13;
-constexpr int STANDARD_GROUP_COUNT = 11;   // without wlan and mobile
-const char *groupName(GroupId id);         // "system", "trapServers" ...
 
 // vlmGroupStatus.
 enum class GroupStatus : long {
@@ -73,32 +81,22 @@ struct GroupChange {
 // notifications. Every incomplete reading is counted and its cause kept.
 GroupChange judgeGroupReading(groupHealth &health, const GroupReading &reading, time_t now, int confirm = 1);
 
-// How many incomplete readings in a row change a group's status: 3 for the
-// groups read every second (sensors, cpu, memory), 2 for the power supply
-// (whose failed reads are spaced out), 1 for the others, whose single
-// reading already covers seconds or minutes.
-int groupConfirmReadings(GroupId id);
 
 // The cause as the table keeps it: control characters and octets outside
 // ASCII made printable, cut to GROUP_ERROR_MAX octets.
 std::string printableCause(const std::string &cause);
 
-// Starts the record of every group the agent runs (the wireless pair only
-// with `wireless`). Called at start-up before any reading is noted.
-void initGroupHealth(bool wireless);
+// Starts the record of every group the agent runs, one row each, in the
+// order of vlmGroupIndex. Called at start-up before any reading is noted.
+void initGroupHealth(const std::vector<GroupHealthRow> &rows);
 // The number of rows: the groups the agent runs.
 int groupHealthRows();
 
-// Notes one reading of a group: updates its record, logs a change of status
-// on standard error and queues notification 106 for it. Safe on any thread.
-void noteGroupReading(GroupId id, const GroupReading &reading);
-
-// How long a group that reads on a period may go without noting a reading
-// before it counts as failing (its thread stuck, say on a tool that cannot
-// be killed, or never started), in seconds: several of its longest cycles
-// (period, time limits of its commands, back-off). 0 for the groups read at
-// start-up or on events.
-double groupSilenceLimit(GroupId id);
+// Notes one reading of the group of row `row` (its vlmGroupIndex): updates
+// its record, logs a change of status on standard error and queues
+// notification 106 for it. A row the agent does not run is ignored. Safe on
+// any thread.
+void noteGroupReading(int row, const GroupReading &reading);
 
 // Main thread, every few seconds: a running group that has noted nothing
 // for longer than its limit gets a failing reading ("no reading for N s"),
@@ -111,3 +109,5 @@ double monotonicSeconds();
 // A copy of a group's record (index 1 .. groupHealthRows()); false for an
 // index outside the rows. Safe on any thread.
 bool groupHealthRecord(long index, groupHealth &out);
+// The group's name (vlmGroupName), empty for an index outside the rows.
+std::string groupHealthName(long index);

@@ -222,7 +222,7 @@ std::optional<unsigned long long> parseProcStartTicks(std::string_view stat)
     return ticks;
 }
 
-int init_trap_list()
+int init_trap_list(GroupReading *outcome)
 {
     // Built once at start-up; a second build (the unit tests) replaces the first.
     while (!list_empty(&Global_trapList)) {
@@ -238,17 +238,14 @@ int init_trap_list()
     // Read once, at start-up: the group's status is that of this reading.
     std::ifstream in(snmpdConfPath);
     if (!in) {
-        GroupReading reading;
-        reading.openFailed(snmpdConfPath, errno);
-        noteGroupReading(GroupId::TrapServers, reading);
+        if (outcome)
+            outcome->openFailed(snmpdConfPath, errno);
         return 0;
     }
     std::stringstream text;
     text << in.rdbuf();
-    GroupReading reading;
-    if (in.bad())
-        reading.fail(snmpdConfPath + ": cannot be read");
-    noteGroupReading(GroupId::TrapServers, reading);
+    if (in.bad() && outcome)
+        outcome->fail(snmpdConfPath + ": cannot be read");
     for (const TrapSinkLine &line : parseTrapSinkLines(text.str())) {
         auto *dest = static_cast<trapInfo *>(calloc(1, sizeof(trapInfo)));
         if (!dest) {

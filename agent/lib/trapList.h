@@ -7,6 +7,8 @@
 // library's select loop watches, sends queued notifications in order.
 #pragma once
 
+#include "lib/groupHealth.h"
+
 #include "lib/list.h"
 
 #include <net-snmp/net-snmp-config.h>
@@ -94,8 +96,8 @@ double secondsSinceBoot();
 std::optional<unsigned long long> parseProcStartTicks(std::string_view stat);
 
 // Builds the destination list from snmpd.conf; a missing file gives an empty
-// list. Always 0.
-int init_trap_list();
+// list. Always 0. `reading` (if given) gets how reading the file went.
+int init_trap_list(GroupReading *reading = nullptr);
 
 // snmpTrapOID.0, the first varbind of every notification.
 extern const oid snmptrap_oid[];

@@ -1,11 +1,26 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The rule that moves a group's health record, and the causes it keeps.
+#include "groups/disks/hardDiskProbe.h"
+#include "groups/groups.h"
+#include "groups/hotplug/hwdProbe.h"
+#include "groups/memory/memoryProbe.h"
 #include "lib/groupHealth.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
 namespace {
+
+// The descriptor of the group named `name`.
+const GroupDescriptor &group(const char *name)
+{
+    for (const GroupDescriptor *g : agentGroups())
+        if (strcmp(g->name, name) == 0)
+            return *g;
+    ADD_FAILURE() << "no group " << name;
+    return **agentGroups().begin();
+}
 
 GroupReading reading(GroupStatus status, const std::string &cause = "")
 {
@@ -51,7 +66,7 @@ TEST(GroupHealth, AGroupReadEverySecondChangesOnlyAfterFailuresInARow)
     // Fault: an input busy for one reading sending a failing and an ok
     // notification; or the failure never shown when it lasts.
     groupHealth h;
-    const int confirm = groupConfirmReadings(GroupId::Sensors);
+    const int confirm = group("sensors").confirmReadings;
     EXPECT_EQ(confirm, 3);
     judgeGroupReading(h, GroupReading{}, 1, confirm);
     for (int round = 0; round < 3; round++) {
@@ -66,7 +81,7 @@ TEST(GroupHealth, AGroupReadEverySecondChangesOnlyAfterFailuresInARow)
     GroupChange c = judgeGroupReading(h, reading(GroupStatus::Absent, "no chip"), 7, confirm);
     EXPECT_TRUE(c.log && c.notify);
     EXPECT_EQ(h.status, GroupStatus::Absent);
-    EXPECT_EQ(groupConfirmReadings(GroupId::Storage), 1);
+    EXPECT_EQ(group("storage").confirmReadings, 1);
 }
 
 TEST(GroupHealth, AFailingPartOutweighsAnAbsentOneAndCausesAreKeptPrintable)
@@ -88,24 +103,24 @@ TEST(GroupHealth, AGroupWhoseThreadStopsReadingIsShownFailing)
 {
     // Fault: a polling thread stuck (a tool that cannot be killed) or never
     // started, its row keeping its last status, ok, for ever.
-    initGroupHealth(false);
+    startGroupHealth(false);
     const double start = monotonicSeconds();
-    noteGroupReading(GroupId::Memory, GroupReading{});
+    noteGroupReading(MEMORY_HEALTH_ROW, GroupReading{});
     checkGroupsStillReading(start + 10);
     groupHealth memory, disks, hotplug;
-    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Memory) + 1, memory));
+    ASSERT_TRUE(groupHealthRecord(MEMORY_HEALTH_ROW, memory));
     EXPECT_EQ(memory.status, GroupStatus::Ok);
     checkGroupsStillReading(start + 40);
-    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Memory) + 1, memory));
-    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Disks) + 1, disks));
-    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Hotplug) + 1, hotplug));
+    ASSERT_TRUE(groupHealthRecord(MEMORY_HEALTH_ROW, memory));
+    ASSERT_TRUE(groupHealthRecord(DISKS_HEALTH_ROW, disks));
+    ASSERT_TRUE(groupHealthRecord(HOTPLUG_HEALTH_ROW, hotplug));
     EXPECT_EQ(memory.status, GroupStatus::Failing);
     EXPECT_EQ(std::string(memory.lastError).substr(0, 15), "no reading for ");
     EXPECT_EQ(disks.status, GroupStatus::Ok);     // its limit is longer
     EXPECT_EQ(hotplug.status, GroupStatus::Ok);   // it reads at events only
     // The thread comes back: ok at its next reading.
-    noteGroupReading(GroupId::Memory, GroupReading{});
-    ASSERT_TRUE(groupHealthRecord(static_cast<long>(GroupId::Memory) + 1, memory));
+    noteGroupReading(MEMORY_HEALTH_ROW, GroupReading{});
+    ASSERT_TRUE(groupHealthRecord(MEMORY_HEALTH_ROW, memory));
     EXPECT_EQ(memory.status, GroupStatus::Ok);
-    initGroupHealth(false);
+    startGroupHealth(false);
 }

@@ -17,4 +17,5 @@ extern const GroupDescriptor cpuGroup = {
     nullptr,
     nullptr,
     {{&sem_cpu_id, 1004}},
+    CPU_HEALTH_ROW, 3, 15,   // silence: a cycle of about a second
 };

@@ -172,7 +172,7 @@ void cpuInfoCycle()
 {
     GroupReading reading;
     const cpuInfo sample = getCpuInfo(reading);
-    noteGroupReading(GroupId::Cpu, reading);
+    noteGroupReading(CPU_HEALTH_ROW, reading);
     SemHold hold(sem_cpu_id);
     Global_cpuInfoVal.cpuLoading = sample.cpuLoading;
     Global_cpuInfoVal.cpuCurSpeed = sample.cpuCurSpeed;

@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int CPU_HEALTH_ROW = 4;
+
 // Counters of the aggregate "cpu" line of /proc/stat, in clock ticks.
 struct CpuTicks {
     int64_t user;

@@ -26,4 +26,5 @@ extern const GroupDescriptor disksGroup = {
     nullptr,
     nullptr,
     {{&sem_hdd_id, 1000}},
+    DISKS_HEALTH_ROW, 1, 900,   // silence: 120 s, the scan and fdisk 10 s each, 30 s per disk
 };

@@ -395,5 +395,5 @@ void hddInfo_handler()
 {
     GroupReading reading;
     refreshDisks(reading);
-    noteGroupReading(GroupId::Disks, reading);
+    noteGroupReading(DISKS_HEALTH_ROW, reading);
 }

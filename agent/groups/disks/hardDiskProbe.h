@@ -13,6 +13,9 @@
 #include <string_view>
 #include <vector>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int DISKS_HEALTH_ROW = 10;
+
 
 // The working lists of one disk: its record and its SMART records (rows
 // 1.. in output order).

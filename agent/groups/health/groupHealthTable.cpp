@@ -70,8 +70,8 @@ int vlmGroupTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *,
                 snmp_set_var_typed_integer(var, ASN_INTEGER, answeredIndex);
                 break;
             case COLUMN_GROUPNAME: {
-                const char *name = groupName(static_cast<GroupId>(answeredIndex - 1));
-                snmp_set_var_typed_value(var, ASN_OCTET_STR, name, strlen(name));
+                const std::string name = groupHealthName(answeredIndex);
+                snmp_set_var_typed_value(var, ASN_OCTET_STR, name.data(), name.size());
                 break;
             }
             case COLUMN_GROUPSTATUS:

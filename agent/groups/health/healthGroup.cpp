@@ -14,4 +14,5 @@ extern const GroupDescriptor healthGroup = {
     nullptr,
     nullptr,
     {},
+    0, 1, 0,   // no row: the group table itself
 };

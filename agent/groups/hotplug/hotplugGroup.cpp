@@ -27,4 +27,5 @@ extern const GroupDescriptor hotplugGroup = {
     hwdInfoThread,
     nullptr,
     {{&sem_hwd_id, 1008}},
+    HOTPLUG_HEALTH_ROW, 1, 0,   // silence: read at start-up or at device events
 };

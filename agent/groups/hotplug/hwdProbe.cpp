@@ -135,6 +135,6 @@ UsbListing listUsbDevices()
 void getHwInfo()
 {
     UsbListing listing = listUsbDevices();
-    noteGroupReading(GroupId::Hotplug, listing.reading);
+    noteGroupReading(HOTPLUG_HEALTH_ROW, listing.reading);
     recordUsbInventory(&Global_hwList.list, listing.output);
 }

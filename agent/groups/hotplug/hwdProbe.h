@@ -13,6 +13,9 @@
 #include <string_view>
 #include <vector>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int HOTPLUG_HEALTH_ROW = 9;
+
 struct __hwList_entry {
     char rawName[200];       // "USB#Vid_vvvv&Pid_pppp#manufacturer product#serial"
     char friendlyName[60];   // "manufacturer product", at most 59 characters

@@ -192,7 +192,7 @@ void hwd_handler(const char *buf)
     dateAndTime(time(nullptr), stamp);
     waitSettledList();
     const UsbListing listing = hwdWatcherIo.listDevices();
-    noteGroupReading(GroupId::Hotplug, listing.reading);
+    noteGroupReading(HOTPLUG_HEALTH_ROW, listing.reading);
     const std::vector<UsbBlock> blocks = parseUsbBlocks(listing.output, watcherReadLimits);
 
     if (!listing.reading.ok()) {
@@ -261,13 +261,13 @@ void *hwdInfoThread(void *)
                 // spinning on a failed select.
                 GroupReading reading;
                 reading.fail(std::string("uevent socket: ") + strerror(errno));
-                noteGroupReading(GroupId::Hotplug, reading);
+                noteGroupReading(HOTPLUG_HEALTH_ROW, reading);
                 socketFailed = true;
                 sleep(HWD_SOCKET_RETRY_SECONDS);
                 continue;
             }
             if (socketFailed)
-                noteGroupReading(GroupId::Hotplug, GroupReading{});
+                noteGroupReading(HOTPLUG_HEALTH_ROW, GroupReading{});
             socketFailed = false;
         }
         fd_set readable;

@@ -24,4 +24,5 @@ extern const GroupDescriptor memoryGroup = {
     nullptr,
     nullptr,
     {{&sem_memory_id, 1005}},
+    MEMORY_HEALTH_ROW, 3, 15,   // silence: a cycle of about a second
 };

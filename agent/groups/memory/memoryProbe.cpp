@@ -124,6 +124,6 @@ void memoryInfoCycle()
         SemHold hold(sem_memory_id);
         Global_memInfoVal = getMemoryInfo(Global_memInfoVal, reading);
     }
-    noteGroupReading(GroupId::Memory, reading);
+    noteGroupReading(MEMORY_HEALTH_ROW, reading);
     send_memory_trap();
 }

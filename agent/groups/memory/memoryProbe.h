@@ -8,6 +8,9 @@
 
 #include <string_view>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int MEMORY_HEALTH_ROW = 5;
+
 // The record /proc/meminfo gives now: memTotal and memUsedPercentage from the
 // file, thresholds, switch and severity from `current`. A file that cannot be
 // read, or has no total, gives 0 for both figures and says why in `reading`.

@@ -26,4 +26,5 @@ extern const GroupDescriptor mobileGroup = {
     nullptr,
     nullptr,
     {{&sem_mobile_id, 1013}},
+    MOBILE_HEALTH_ROW, 1, 120,   // silence: 3 s, nmcli runs of 5 s, AT commands of 3 s per modem
 };

@@ -326,7 +326,7 @@ int getMobileInfo()
     GroupReading reading;
     noteNmcliRun(listing, MODEM_LISTING, reading);
     if (listing.timedOut) {
-        noteGroupReading(GroupId::Mobile, reading);
+        noteGroupReading(MOBILE_HEALTH_ROW, reading);
         return 0;
     }
     const std::vector<modemListLine> lines = parseModemListing(listing.output);
@@ -367,7 +367,7 @@ int getMobileInfo()
     }
 
     applyMobileRefresh(first, static_cast<int>(lines.size()));
-    noteGroupReading(GroupId::Mobile, reading);
+    noteGroupReading(MOBILE_HEALTH_ROW, reading);
     return 1;
 }
 

@@ -18,6 +18,9 @@
 #include <string_view>
 #include <vector>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int MOBILE_HEALTH_ROW = 13;
+
 // One modem line of "nmcli -f DEVICE,TYPE,STATE,CON-UUID,CONNECTION dev
 // status": a gsm or cdma device in state connected, disconnected or
 // unavailable.

@@ -25,4 +25,5 @@ extern const GroupDescriptor nvramGroup = {
     nullptr,
     nullptr,
     {{&sem_nvram_id, 1011}},
+    NVRAM_HEALTH_ROW, 1, 30,   // silence: 5 s and a command of at most 3 s
 };

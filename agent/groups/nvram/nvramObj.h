@@ -10,6 +10,9 @@
 
 #include "semaphore.h"
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int NVRAM_HEALTH_ROW = 7;
+
 // The group's semaphore set (semaphore.h).
 extern int sem_nvram_id;          // guards the NVRAM list and table
 

@@ -25,4 +25,5 @@ extern const GroupDescriptor powerGroup = {
     powerInfoThread,
     nullptr,
     {{&sem_pwr_id, 1006}},
+    POWER_HEALTH_ROW, 2, 100,   // silence: 1 s, or 30 s between failed reads
 };

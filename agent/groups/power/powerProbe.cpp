@@ -63,7 +63,7 @@ bool powerInfoCycle()
 {
     GroupReading reading;
     const std::optional<int32_t> state = readPowerState(reading);
-    noteGroupReading(GroupId::Power, reading);
+    noteGroupReading(POWER_HEALTH_ROW, reading);
     {
         SemHold hold(sem_pwr_id);
         storePowerReading(Global_pwrInfoVal, state);

@@ -8,6 +8,9 @@
 
 #include <optional>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int POWER_HEALTH_ROW = 8;
+
 // One reading of both inputs, holding no semaphore (the driver may take its
 // time): the combined state, 1 when both inputs are good, 2 otherwise; none
 // when the device cannot be opened or an input cannot be read, and

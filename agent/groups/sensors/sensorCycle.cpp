@@ -31,7 +31,7 @@ bool assign_sen_list()
         for (const SensorFamily *f : families)
             if (!r.error.empty() && r.kind == f->kind && sensorIsServed(*f, r))
                 reading.fail(*r.label + ": " + r.error);
-    noteGroupReading(GroupId::Sensors, reading);
+    noteGroupReading(SENSORS_HEALTH_ROW, reading);
     if (!probed)
         return false;
     for (const SensorFamily *f : families) {

@@ -27,6 +27,9 @@
 #include "lib/fieldCopy.h"
 #include "semaphore.h"
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int SENSORS_HEALTH_ROW = 3;
+
 // The group's semaphore sets (semaphore.h).
 extern int sem_tp_sensors_id;     // guards the temperature sensor list and table
 extern int sem_vt_sensors_id;     // guards the voltage sensor list and table

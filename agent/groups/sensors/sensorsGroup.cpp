@@ -38,4 +38,5 @@ extern const GroupDescriptor sensorsGroup = {
     nullptr,
     nullptr,
     {{&sem_tp_sensors_id, 1001}, {&sem_vt_sensors_id, 1002}, {&sem_cr_sensors_id, 1003}},
+    SENSORS_HEALTH_ROW, 3, 15,   // silence: a cycle of about a second
 };

@@ -26,4 +26,5 @@ extern const GroupDescriptor storageGroup = {
     nullptr,
     nullptr,
     {{&sem_storage_id, 1010}},
+    STORAGE_HEALTH_ROW, 1, 30,   // silence: 5 s and a command of at most 3 s
 };

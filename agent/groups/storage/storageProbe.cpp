@@ -218,8 +218,8 @@ int getStorageInfo()
         if (report.nvram.empty() && nvram.ok())
             nvram.absent("no NVRAM disk (/dev/vlmnvram*) mounted");
     }
-    noteGroupReading(GroupId::Storage, storage);
-    noteGroupReading(GroupId::Nvram, nvram);
+    noteGroupReading(STORAGE_HEALTH_ROW, storage);
+    noteGroupReading(NVRAM_HEALTH_ROW, nvram);
     return applied;
 }
 

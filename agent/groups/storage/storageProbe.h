@@ -11,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int STORAGE_HEALTH_ROW = 6;
+
 // A storage line of df: a mounted block-device file system.
 struct dfStorageLine {
     std::string storageDescr;        // the whole device path

@@ -67,7 +67,7 @@ void init_atSystem()
     get_moduleId(reading);
     get_imageVersion(reading);
     get_releaseDate(reading);
-    noteGroupReading(GroupId::System, reading);
+    noteGroupReading(SYSTEM_HEALTH_ROW, reading);
 }
 
 u_char *sysInfo_handle(struct variable *vp, oid *name, size_t *length, int exact, size_t *var_len,

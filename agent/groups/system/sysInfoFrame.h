@@ -7,6 +7,9 @@
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int SYSTEM_HEALTH_ROW = 1;
+
 // Filled at start-up; changed afterwards only by SETs on the main thread, so
 // no semaphore guards it.
 struct sysInfoRecord {

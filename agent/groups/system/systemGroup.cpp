@@ -15,4 +15,5 @@ extern const GroupDescriptor systemGroup = {
     nullptr,
     init_atSystem,
     {},
+    SYSTEM_HEALTH_ROW, 1, 0,   // silence: read at start-up or at device events
 };

@@ -4,6 +4,9 @@
 
 #include <string>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int TRAP_SERVERS_HEALTH_ROW = 2;
+
 // Fills the trap server table from the destination list; called once at the
 // end of start-up.
 void init_atMgmt();

@@ -7,6 +7,15 @@
 #include "lib/trapList.h"
 
 namespace {
+// The receivers are read once, at start-up: the group's status is that of
+// this reading.
+void prepareTrapServers()
+{
+    GroupReading reading;
+    init_trap_list(&reading);
+    noteGroupReading(TRAP_SERVERS_HEALTH_ROW, reading);
+}
+
 void registerTrapServers()
 {
     init_trapSrvInfo();
@@ -19,9 +28,10 @@ extern const GroupDescriptor trapServersGroup = {
     false,
     registerTrapServers,
     nullptr,
-    nullptr,
+    prepareTrapServers,
     nullptr, 0, 0,
     nullptr,
     init_atMgmt,
     {{&sem_trap_id, 1007}},
+    TRAP_SERVERS_HEALTH_ROW, 1, 0,   // silence: read at start-up or at device events
 };

@@ -17,4 +17,5 @@ extern const GroupDescriptor watchdogGroup = {
     nullptr,
     nullptr,
     {{&sem_wdt_id, 1009}},
+    WATCHDOG_HEALTH_ROW, 1, 30,   // silence: 5 s and a command of at most 3 s
 };

@@ -91,7 +91,7 @@ void wdtInfoCycle()
 {
     GroupReading reading;
     const wdtInfo next = getWdtInfo(reading);
-    noteGroupReading(GroupId::Watchdog, reading);
+    noteGroupReading(WATCHDOG_HEALTH_ROW, reading);
     SemHold hold(sem_wdt_id);
     Global_wdtInfoVal = next;
 }

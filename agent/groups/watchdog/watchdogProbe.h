@@ -8,6 +8,9 @@
 
 #include <string_view>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int WATCHDOG_HEALTH_ROW = 11;
+
 // The driver's file, read through the shell so that a driver that is not
 // loaded only gives an empty output.
 inline constexpr char wdtInfoPath[] = "/proc/vlmwdtinfo";

@@ -26,4 +26,5 @@ extern const GroupDescriptor wlanGroup = {
     nullptr,
     nullptr,
     {{&sem_wlan_id, 1012}},
+    WLAN_HEALTH_ROW, 1, 120,   // silence: 3 s, nmcli runs of 5 s, AT commands of 3 s per modem
 };

@@ -204,11 +204,11 @@ int getWlanInfo()
     noteNmcliRun(listing, WIFI_LISTING, reading);
     // A cut listing would drop interfaces that are there.
     if (listing.timedOut) {
-        noteGroupReading(GroupId::Wlan, reading);
+        noteGroupReading(WLAN_HEALTH_ROW, reading);
         return 0;
     }
     const std::vector<wifiListLine> lines = parseWifiListing(listing.output);
-    noteGroupReading(GroupId::Wlan, reading);
+    noteGroupReading(WLAN_HEALTH_ROW, reading);
     std::map<std::string, devShowValues> blocks;
     if (!lines.empty())
         blocks = parseDevShow(runNmcli(DEV_SHOW).output);

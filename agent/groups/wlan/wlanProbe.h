@@ -17,6 +17,9 @@
 #include <string_view>
 #include <vector>
 
+// The group's row of the group table (vlmGroupIndex).
+inline constexpr int WLAN_HEALTH_ROW = 12;
+
 // One active connection of the Wi-Fi listing (the columns of its header):
 // device without blanks; SSID, BSSID and signal columns with their filler
 // blanks, cut to their fields; security to the end of the line.
