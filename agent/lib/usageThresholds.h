@@ -78,7 +78,7 @@ public:
     // The four thresholds and the switch from the configuration file; a
     // key the file lacks counts as 0.
     template <typename Store>
-    static void configure(const Store &store)
+    static void readStored(const Store &store)
     {
         for (int i = 0; i < 4; i++)
             G::threshold(i) = static_cast<int32_t>(store.number(G::keys[i]));

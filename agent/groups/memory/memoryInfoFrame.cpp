@@ -130,5 +130,5 @@ int write_memoryInfoTrapState(int action, u_char *var_val, u_char var_val_type, 
 
 void configureMemory(const ConfigStore &store)
 {
-    Thresholds::configure(store);
+    Thresholds::readStored(store);
 }

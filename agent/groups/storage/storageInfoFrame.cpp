@@ -131,5 +131,5 @@ int write_siEnableUsageTraps(int action, u_char *var_val, u_char var_val_type, s
 
 void configureStorage(const ConfigStore &store)
 {
-    Thresholds::configure(store);
+    Thresholds::readStored(store);
 }
