@@ -72,3 +72,18 @@ int nvramTable_handler(netsnmp_mib_handler *, netsnmp_handler_registration *, ne
                                    snmp_set_var_typed_integer(var, ASN_INTEGER, value);
                                });
 }
+
+void publishNvramDisks(const std::vector<dfNvramLine> &lines)
+{
+    NvramLock hold;
+    while (Global_nvramTable_head)
+        nvramTable_removeEntry(Global_nvramTable_head);
+    int count = 0;
+    // Made from the last so that the list runs in index order.
+    for (size_t k = lines.size(); k-- > 0;) {
+        const dfNvramLine &line = lines[k];
+        if (nvramTable_createEntry(static_cast<long>(k + 1), line.totalSize, line.totalSize, line.diskFreeSize))
+            count++;
+    }
+    Global_nvramCounter = count;
+}

@@ -1,7 +1,8 @@
 /* SPDX-License-Identifier: BSD-3-Clause */
 // The NVRAM table, 1.3.6.1.4.1.42424.200.3.5.2: one row per mounted NVRAM
-// disk (/dev/vlmnvram*) of the latest df pass, read-only. The rows are made
-// by the storage group's df pass.
+// disk (/dev/vlmnvram*) of the latest df pass, read-only. The storage
+// group's df pass, which lists every file system, hands the NVRAM lines to
+// publishNvramDisks.
 #pragma once
 
 #include <net-snmp/net-snmp-config.h>
@@ -10,12 +11,27 @@
 
 #include "semaphore.h"
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 // The group's row of the group table (vlmGroupIndex).
 inline constexpr int NVRAM_HEALTH_ROW = 7;
 
 // The group's semaphore set (semaphore.h).
 extern int sem_nvram_id;          // guards the NVRAM list and table
 
+
+// One NVRAM line of "df -m": columns 1, 2 and 4.
+struct dfNvramLine {
+    std::string device;
+    int32_t totalSize;               // MB
+    int32_t diskFreeSize;            // MB available
+};
+
+// Replaces the rows with one per line, row k the k-th line, whichever disk
+// it is, under sem_nvram_id.
+void publishNvramDisks(const std::vector<dfNvramLine> &lines);
 
 struct nvramTable_entry {
     long index;          // position of the disk's line among the NVRAM lines

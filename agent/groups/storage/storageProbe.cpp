@@ -171,17 +171,7 @@ void applyStorageReport(const dfReport &report)
     }
     si.siNumber = rows;
 
-    // Row k is the k-th NVRAM line, whichever disk it is.
-    NvramLock nvramHold;
-    while (Global_nvramTable_head)
-        nvramTable_removeEntry(Global_nvramTable_head);
-    int count = 0;
-    for (size_t k = report.nvram.size(); k-- > 0;) {
-        const dfNvramLine &line = report.nvram[k];
-        if (nvramTable_createEntry(static_cast<long>(k + 1), line.totalSize, line.totalSize, line.diskFreeSize))
-            count++;
-    }
-    Global_nvramCounter = count;
+    publishNvramDisks(report.nvram);
 }
 
 int getStorageInfo()

@@ -5,6 +5,7 @@
 
 #include "groups/storage/storageInfoFrame.h"
 #include "groups/storage/storageObj.h"
+#include "groups/nvram/nvramObj.h"
 
 #include <cstdint>
 #include <string>
@@ -21,17 +22,10 @@ struct dfStorageLine {
     int32_t storageUsedPercentage;
 };
 
-// An NVRAM line of df (a device path starting with /dev/vlmnvram).
-struct dfNvramLine {
-    std::string device;
-    int32_t totalSize;               // MB
-    int32_t diskFreeSize;            // MB available
-};
-
 // What one run of "df -m" reports, lines in output order.
 struct dfReport {
     std::vector<dfStorageLine> storage;
-    std::vector<dfNvramLine> nvram;
+    std::vector<dfNvramLine> nvram;  // devices starting with /dev/vlmnvram (the NVRAM group's)
 };
 
 // The lines of "df -m" output that name a device under /dev (the header,
