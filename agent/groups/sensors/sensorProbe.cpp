@@ -132,21 +132,6 @@ int appendSensorNode(const SensorFamily &family, const sensorReading &feature, l
     return 1;
 }
 
-int get_tp_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list)
-{
-    return appendSensorNode(temperatureFamily, feature, index, list);
-}
-
-int get_vt_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list)
-{
-    return appendSensorNode(voltageFamily, feature, index, list);
-}
-
-int get_cr_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list)
-{
-    return appendSensorNode(currentFamily, feature, index, list);
-}
-
 std::vector<sensorEntry> buildSensorList(const SensorFamily &family, const std::vector<sensorReading> &readings,
                                          int &count)
 {

@@ -51,9 +51,6 @@ std::string formatReading(double value, const char *format);
 // 0 when the feature has no label or fails the family's label filter.
 int appendSensorNode(const SensorFamily &family, const sensorReading &feature, long index,
                      std::vector<sensorEntry> &list);
-int get_tp_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list);
-int get_vt_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list);
-int get_cr_table(const sensorReading &feature, long index, std::vector<sensorEntry> &list);
 
 // The family's nodes from one probe: every feature of the kind takes the next
 // index, also one without a node. `count` is the number of features.

@@ -316,47 +316,6 @@ int judgeThresholds(const char *lowLow, const char *low, const char *high, const
     return 1;
 }
 
-// -- rows ------------------------------------------------------------------------
-
-tpTable_entry *tpTable_createEntry(long tpIndex, const char *tpName, const char *tpUnit, const char *tpValue,
-                                   const char *tpHigh, const char *tpLow, const char *tpGetTime, long tpState,
-                                   const char *tpHighHigh, const char *tpLowLow, long tpLevel)
-{
-    return createSensorRow(temperatureFamily, tpIndex, tpName, tpUnit, tpValue, tpHigh, tpLow, tpGetTime, tpState,
-                           tpHighHigh, tpLowLow, tpLevel);
-}
-
-vtTable_entry *vtTable_createEntry(long vtIndex, const char *vtName, const char *vtUnit, const char *vtValue,
-                                   const char *vtHigh, const char *vtLow, const char *vtGetTime, long vtState,
-                                   const char *vtHighHigh, const char *vtLowLow, long vtLevel)
-{
-    return createSensorRow(voltageFamily, vtIndex, vtName, vtUnit, vtValue, vtHigh, vtLow, vtGetTime, vtState,
-                           vtHighHigh, vtLowLow, vtLevel);
-}
-
-crTable_entry *crTable_createEntry(long crIndex, const char *crName, const char *crUnit, const char *crValue,
-                                   const char *crHigh, const char *crLow, const char *crGetTime, long crState,
-                                   const char *crHighHigh, const char *crLowLow, long crLevel)
-{
-    return createSensorRow(currentFamily, crIndex, crName, crUnit, crValue, crHigh, crLow, crGetTime, crState,
-                           crHighHigh, crLowLow, crLevel);
-}
-
-void tpTable_removeEntry(tpTable_entry *row)
-{
-    removeSensorRow(temperatureFamily, row);
-}
-
-void vtTable_removeEntry(vtTable_entry *row)
-{
-    removeSensorRow(voltageFamily, row);
-}
-
-void crTable_removeEntry(crTable_entry *row)
-{
-    removeSensorRow(currentFamily, row);
-}
-
 // -- iterator and handler -------------------------------------------------------------
 
 long sensorContextIndex(void *data_context)

@@ -2,7 +2,7 @@
 // The temperature, voltage and current tables (1.3.6.1.4.1.42424.200.2.1.2,
 // .2.2.2, .2.6.2) with their count scalars (.2.1.1.0, .2.2.1.0, .2.6.1.0),
 // and the threshold writes of their rows. One generic implementation takes
-// the family; the named routines are its thin wrappers.
+// the family.
 #pragma once
 
 #include "groups/sensors/sensors.h"
@@ -11,19 +11,6 @@
 
 #include <optional>
 #include <string_view>
-
-tpTable_entry *tpTable_createEntry(long tpIndex, const char *tpName, const char *tpUnit, const char *tpValue,
-                                   const char *tpHigh, const char *tpLow, const char *tpGetTime, long tpState,
-                                   const char *tpHighHigh, const char *tpLowLow, long tpLevel);
-vtTable_entry *vtTable_createEntry(long vtIndex, const char *vtName, const char *vtUnit, const char *vtValue,
-                                   const char *vtHigh, const char *vtLow, const char *vtGetTime, long vtState,
-                                   const char *vtHighHigh, const char *vtLowLow, long vtLevel);
-crTable_entry *crTable_createEntry(long crIndex, const char *crName, const char *crUnit, const char *crValue,
-                                   const char *crHigh, const char *crLow, const char *crGetTime, long crState,
-                                   const char *crHighHigh, const char *crLowLow, long crLevel);
-void tpTable_removeEntry(tpTable_entry *row);
-void vtTable_removeEntry(vtTable_entry *row);
-void crTable_removeEntry(crTable_entry *row);
 
 // Whether a threshold text is a decimal number: optional spaces, an optional
 // sign, digits with at most one decimal point, optional spaces ("5e0",

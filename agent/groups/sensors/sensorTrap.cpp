@@ -143,21 +143,6 @@ void send_sensor_notification(const SensorFamily &family, const sensorEntry &sna
     queueNotification(vars);
 }
 
-void send_temp_notification(const tpTable_entry &snapshot, int flag)
-{
-    send_sensor_notification(temperatureFamily, snapshot, flag);
-}
-
-void send_voltage_notification(const vtTable_entry &snapshot, int flag)
-{
-    send_sensor_notification(voltageFamily, snapshot, flag);
-}
-
-void send_current_notification(const crTable_entry &snapshot, int flag)
-{
-    send_sensor_notification(currentFamily, snapshot, flag);
-}
-
 void sendSensorTraps(const SensorFamily &family)
 {
     // One set of states per family, touched only by the sensor thread.

@@ -66,9 +66,6 @@ void fillSensorDataToTrap(const SensorFamily &family, const sensorEntry &snapsho
 
 // Queues the notification for the main thread.
 void send_sensor_notification(const SensorFamily &family, const sensorEntry &snapshot, int flag);
-void send_temp_notification(const tpTable_entry &snapshot, int flag);
-void send_voltage_notification(const vtTable_entry &snapshot, int flag);
-void send_current_notification(const crTable_entry &snapshot, int flag);
 
 // The check of the family's current list: judges, stores each level in the
 // sensor's threshold source (under the kind's semaphore), queues the

@@ -120,30 +120,6 @@ long parseThresholdState(writableThreshold *records, const char *name)
     return r ? r->state : 0;
 }
 
-long parseThresholdLevel(writableThreshold *records, const char *name)
-{
-    writableThreshold *r = findThresholdRecord(records, name ? name : "");
-    return r ? r->level : 0;
-}
-
-void modifyThreshold(writableThreshold *records, const char *name, int which, const char *text)
-{
-    if (writableThreshold *r = findThresholdRecord(records, name ? name : ""))
-        setFieldText(r->*recordThreshold[which], text ? text : "");
-}
-
-void modifyThresholdState(writableThreshold *records, const char *name, long state)
-{
-    if (writableThreshold *r = findThresholdRecord(records, name ? name : ""))
-        r->state = state;
-}
-
-void modifyThresholdLevel(writableThreshold *records, const char *name, long level)
-{
-    if (writableThreshold *r = findThresholdRecord(records, name ? name : ""))
-        r->level = level;
-}
-
 // -- rows ------------------------------------------------------------------------
 
 sensorEntry *findSensorRow(const SensorFamily &family, long index)

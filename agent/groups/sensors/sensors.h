@@ -189,14 +189,9 @@ writableThreshold *findThresholdRecord(writableThreshold *head, std::string_view
 void attachThresholds(const SensorFamily &family, sensorEntry &node);
 
 // Lookups in a threshold record list by sensor name: the text, or "N/A"
-// without a matching record; the state or level, or 0.
+// without a matching record; the state, or 0.
 const char *parseThreshold(writableThreshold *records, const char *name, int which);
 long parseThresholdState(writableThreshold *records, const char *name);
-long parseThresholdLevel(writableThreshold *records, const char *name);
-// Changes in the first matching record; nothing without one.
-void modifyThreshold(writableThreshold *records, const char *name, int which, const char *text);
-void modifyThresholdState(writableThreshold *records, const char *name, long state);
-void modifyThresholdLevel(writableThreshold *records, const char *name, long level);
 
 // -- rows ------------------------------------------------------------------------
 
