@@ -9,23 +9,40 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
-from simboard import SYSINFO, config_detail
+from simboard import ENTERPRISE, SYSINFO, config_detail
 from snmpclient import SnmpTimeout
 
 DEVICE_NAME = SYSINFO + ".2.0"
 RECONNECT_LIMIT = 2.0  # seconds from the master answering to our objects answering
+MASTER_REGISTRATIONS = "1.3.6.1.4.1.8072.1.2.1.1.4.0"  # nsModuleName, default context: .LEN.OID.PRIORITY
+
+
+def master_regions(board):
+    """The subtrees under our enterprise that the master has registered."""
+    regions = []
+    for vb in board.snmpwalk(MASTER_REGISTRATIONS):
+        index = [int(x) for x in vb.oid.lstrip(".")[len(MASTER_REGISTRATIONS) + 1:].split(".")]
+        name = ".".join(str(x) for x in index[1:1 + index[0]])
+        if (name + ".").startswith(ENTERPRISE + "."):
+            regions.append(name)
+    return regions
 
 
 def test_agent_reconnects_to_a_restarted_master(live_board):
     # Faults: the agent exiting or staying disconnected when snmpd goes away,
-    # reconnecting too slowly, reconnecting only once, or losing its state.
+    # reconnecting too slowly, reconnecting only once, or losing its state;
+    # its scalar groups and tables registered with the master one by one
+    # again at a reconnection (a walk then pays an exchange at each of their
+    # boundaries) instead of its one region.
     live_board.snmpset((DEVICE_NAME, "s", "kept-across-restarts"))
+    assert master_regions(live_board) == [ENTERPRISE]
     for _ in range(2):
         live_board.restart_snmpd()  # returns once snmpd answers its own objects
         waited = live_board.wait_agent(timeout=5)
         assert waited <= RECONNECT_LIMIT
         assert live_board.agent.running()
         assert live_board.get_value(DEVICE_NAME) == b"kept-across-restarts"
+        assert master_regions(live_board) == [ENTERPRISE]
 
 
 class SetStream(threading.Thread):
