@@ -7,14 +7,17 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char **environ;
 
@@ -80,7 +83,7 @@ bool collect(int outFd, int errFd, double deadline, size_t maxOutput, CommandRes
     return true;
 }
 
-// Waits until the shell ends or the deadline passes, sleeping meanwhile: a
+// Waits until the command ends or the deadline passes, sleeping meanwhile: a
 // command that closed its output may run on for a long time. Through a
 // process descriptor where the kernel has them, else with pauses that
 // grow to a tenth of a second. Returns waitpid's result: the pid, 0 at the
@@ -107,6 +110,61 @@ pid_t waitUntil(pid_t pid, int &status, double deadline)
             pause = std::min<useconds_t>(pause * 2, 100000);
         }
     }
+}
+
+// Names the shell runs itself (keywords and builtins) rather than looking
+// them up on PATH.
+constexpr std::string_view SHELL_WORDS[] = {
+    "!", ".", ":", "[", "{", "}", "alias", "bg", "break", "case", "cd", "chdir", "command", "continue", "do",
+    "done", "echo", "elif", "else", "esac", "eval", "exec", "exit", "export", "false", "fc", "fg", "fi", "for",
+    "getopts", "hash", "if", "in", "jobs", "kill", "local", "printf", "pwd", "read", "readonly", "return", "set",
+    "shift", "test", "then", "times", "trap", "true", "type", "ulimit", "umask", "unalias", "unset", "until",
+    "wait", "while",
+};
+
+// A character that means nothing to the shell inside a word.
+bool plainCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c != '\0' && strchr("-_./,:+@%=", c));
+}
+
+// The words of `command` when the shell would run it as it stands: words of
+// letters, digits and - _ . / , : + @ % = (no quoting, expansion, globbing,
+// redirection or second command) separated by blanks, the first naming a
+// program (no assignment, no word of the shell itself). Empty otherwise:
+// the command needs the shell.
+std::vector<std::string> plainWords(std::string_view command)
+{
+    std::vector<std::string> words;
+    size_t i = 0;
+    for (;;) {
+        while (i < command.size() && (command[i] == ' ' || command[i] == '\t'))
+            i++;
+        if (i == command.size())
+            break;
+        const size_t start = i;
+        for (; i < command.size() && command[i] != ' ' && command[i] != '\t'; i++)
+            if (!plainCharacter(command[i]) || (command[i] == '=' && words.empty()))
+                return {};
+        words.emplace_back(command.substr(start, i - start));
+    }
+    if (words.empty() || std::find(std::begin(SHELL_WORDS), std::end(SHELL_WORDS), words[0]) != std::end(SHELL_WORDS))
+        return {};
+    return words;
+}
+
+// The status and error output a POSIX shell gives a command it cannot run:
+// 127 for a program that is not there (its name, a directory of its path or
+// an interpreter missing, a path too long or looping), 126 for one that is
+// there but cannot be run (dash exits 127 for that too when it found the
+// file on PATH; a file there is a broken tool, not a missing one).
+void cannotRun(const std::string &program, int err, CommandResult &r)
+{
+    r.started = true;
+    const bool missing = err == ENOENT || err == ENOTDIR || err == ELOOP || err == ENAMETOOLONG;
+    r.status = missing ? 127 : 126;
+    r.errorOutput = program + ": " + (err == ENOENT || err == ENOTDIR ? "not found" : strerror(err)) + "\n";
 }
 
 } // namespace
@@ -139,14 +197,38 @@ CommandResult runCommand(const char *command, double timeoutSeconds, size_t maxO
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    // A command of plain words is started directly, found on PATH as the
+    // shell finds it: a shell in between would cost a third of each start.
+    // Without PATH the shell is left to look (its default differs from the
+    // C library's); a file without "#!" that the kernel will not run is a
+    // shell script, run by the shell as it would have been.
     pid_t pid;
-    char sh[] = "/bin/sh", dashC[] = "-c";
-    char *argv[] = {sh, dashC, const_cast<char *>(command), nullptr};
-    int rc = posix_spawn(&pid, sh, &actions, &attr, argv, environ);
+    int rc = 0;
+    std::vector<std::string> words = plainWords(command);
+    bool direct = !words.empty() && (words[0].find('/') != std::string::npos || getenv("PATH"));
+    if (direct) {
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+        direct = rc != ENOEXEC;
+    }
+    if (!direct) {
+        char sh[] = "/bin/sh", dashC[] = "-c";
+        char *argv[] = {sh, dashC, const_cast<char *>(command), nullptr};
+        rc = posix_spawn(&pid, sh, &actions, &attr, argv, environ);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    if (rc != 0)
+    if (rc != 0) {
+        // The program could not be run (the C library reports its exec's
+        // error) as the shell reports it; no process or no memory for a
+        // child: not started.
+        if (direct && rc != EAGAIN && rc != ENOMEM)
+            cannotRun(words[0], rc, r);
         return r;
+    }
     r.started = true;
     outWrite.reset();
     errWrite.reset();

@@ -6,7 +6,9 @@
 #include <string_view>
 
 struct CommandResult {
-    bool started = false;    // the shell could be started
+    bool started = false;    // the command could be started, or its program
+                             // was found missing or not runnable (status 127
+                             // or 126, as the shell gives them)
     bool timedOut = false;   // killed at the time limit; output counts as empty
     int status = -1;         // exit status when it ended by itself, else -1
                              // (killed by a signal, or its end could not be waited for)
@@ -16,18 +18,25 @@ struct CommandResult {
 
     // Ended by itself with status 0.
     bool succeeded() const { return started && !timedOut && status == 0; }
-    // The shell could not find the command (status 127).
+    // The command's program could not be found (status 127).
     bool notInstalled() const { return started && !timedOut && status == 127; }
 };
 
-// Runs `command` through /bin/sh with standard input from /dev/null, in a
-// process group of its own; standard output and standard error are
-// collected apart. A command still running after timeoutSeconds is killed
-// with its whole group, so a tool stuck on a dead mount cannot hold a
-// polling thread; one that closed its output but goes on running is waited
-// for without waking the caller until it ends or the limit comes. Safe on
-// any thread (posix_spawn, no fork of the threaded process). The command
-// text must not carry unvalidated outside text.
+// Runs `command` as /bin/sh would, with standard input from /dev/null, in
+// a process group of its own; standard output and standard error are
+// collected apart. A command of plain words (letters, digits, - _ . / , : +
+// @ % and = but not in the first word, separated by blanks; its first word
+// no shell keyword or builtin) is started directly, its program found on
+// the agent's PATH; one the shell could not run ends as under the shell:
+// status 127 when the program is not there, 126 when it cannot be run, a
+// line on the error output. Any other command (quotes, expansions,
+// redirections, pipes, lists, assignments ...) runs through /bin/sh -c.
+// A command still running after timeoutSeconds is killed with its whole
+// group, so a tool stuck on a dead mount cannot hold a polling thread; one
+// that closed its output but goes on running is waited for without waking
+// the caller until it ends or the limit comes. Safe on any thread
+// (posix_spawn, no fork of the threaded process). The command text must
+// not carry unvalidated outside text.
 CommandResult runCommand(const char *command, double timeoutSeconds = 5.0,
                          size_t maxOutput = 1 << 20);
 
