@@ -76,9 +76,8 @@ class StandInsMixin:
     def remove_command(self, name: str):
         """From now on the board has no command `name`. vlm_smartctl (the
         agent runs it by its path) is deleted from /usr/local/sbin; any
-        other name, which the agent looks up on PATH through the shell,
-        gets a stand-in ahead of the system's that fails as the shell does
-        for an unknown command (status 127, "not found" on stderr, nothing
+        other name, which the agent looks up on PATH, gets a stand-in ahead
+        of the system's that fails as a command that is not there does (status 127, "not found" on stderr, nothing
         on stdout). Every attempt to run it is logged: missing_calls()."""
         if name == "vlm_smartctl":
             (self.sbin_dir / name).unlink(missing_ok=True)

@@ -41,7 +41,7 @@ class StorageMixin:
 
     # -- mounted file systems: a stand-in df ------------------------------------
     #
-    # The agent runs "df -m" through the shell, so a df on the board's PATH
+    # The agent looks "df" up on PATH, so a df on the board's PATH
     # prints the board's file systems (whatever the arguments). With the hang
     # flag it never answers, like df on a dead network mount; it leaves a
     # marker when it is hanging.

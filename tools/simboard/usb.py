@@ -202,7 +202,7 @@ class UsbMixin:
     # -- USB devices: a stand-in lsusb and kernel uevents ------------------------
     #
     # The agent learns of a USB device coming or going from the kernel's
-    # uevent broadcast, then runs "lsusb -v" through the shell to find out
+    # uevent broadcast, then runs "lsusb -v" (found on PATH) to find out
     # which device it was. The board's lsusb prints the board's device list
     # (the blocks of the fixtures named in cmd/usb.json) whatever its
     # arguments, and counts its runs. While errors are pending, a run adds
