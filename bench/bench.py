@@ -276,9 +276,11 @@ def walk_figures(board, minimal, n_ours, walks, summary):
         ms(cpu[board.agent.pid]), ms(cpu[minimal.pid])))
     print("  agent / minimal subagent %.2f, agent / snmpd %.2f" % (
         ratio, rates["agent"] / rates["snmpd hrSWInstalledTable"]))
-    summary.add("walk rate vs minimal subagent", "%.0f%% (%.0f vs %.0f vb/s; CPU a walk %.1f vs %.1f ms)" % (
-        100 * ratio, rates["agent"], rates["minimal subagent"], 1000 * cpu[board.agent.pid],
-        1000 * cpu[minimal.pid]), ">= 90% (within 10%)", ratio >= 0.9)
+    summary.add("walk rate vs minimal subagent", "%.0f%% (%.0f vs %.0f vb/s)" % (
+        100 * ratio, rates["agent"], rates["minimal subagent"]), ">= 90% (within 10%)", ratio >= 0.9)
+    cpu_ratio = cpu[board.agent.pid] / cpu[minimal.pid]
+    summary.add("walk CPU vs minimal subagent", "%.2fx (%.1f vs %.1f ms a walk)" % (
+        cpu_ratio, 1000 * cpu[board.agent.pid], 1000 * cpu[minimal.pid]), "<= 1.15x", cpu_ratio <= 1.15)
     print()
 
 
