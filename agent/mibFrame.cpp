@@ -89,6 +89,8 @@ int registerTable(const TableRegistration &t)
     iinfo->get_first_data_point = t.firstDataPoint;
     iinfo->get_next_data_point = t.nextDataPoint;
     iinfo->table_reginfo = tinfo;
+    if (t.sorted)
+        iinfo->flags |= NETSNMP_ITERATOR_FLAG_SORTED;
     if (netsnmp_register_table_iterator(reg, iinfo) != SNMPERR_SUCCESS) {
         snmp_log(LOG_WARNING, "%s registration failed\n", t.name);
         return 0;

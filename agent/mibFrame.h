@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <algorithm>
 #include <vector>
 
 // Every diagnostic is preceded by the trace line naming function, file and line.
@@ -70,6 +71,10 @@ struct TableRegistration {
     Netsnmp_First_Data_Point *firstDataPoint;
     Netsnmp_Next_Data_Point *nextDataPoint;
     const char *initToken;      // such as "nvramObj:init"
+    // The data points come in increasing index order (nextPassKey sorts its
+    // keys): the iterator then stops at the first row past the one a GETNEXT
+    // asks for instead of visiting every row of the table for each request.
+    bool sorted = false;
 };
 int registerTable(const TableRegistration &table);
 
@@ -102,8 +107,10 @@ std::vector<long> &passKeys(const void *table);
 // One step of the table iterator over a singly linked row list that a
 // polling thread may rebuild (and free) at any time. The loop context is the
 // position in the pass's keys: at position 0 the keys of every row are copied
-// (keyOf(row)) under the group's semaphore, later steps read the copy, so no
-// row address outlives the hold. Returns false at the end of the pass.
+// (keyOf(row)) under the group's semaphore and sorted, later steps read the
+// copy, so no row address outlives the hold and the rows come in index order
+// (a key orders as its row's index does). Returns false at the end of the
+// pass.
 // The handler finds the row again by its key; a row that went away after the
 // copy answers noSuchInstance.
 template <typename Row, typename KeyOf>
@@ -116,6 +123,7 @@ bool nextPassKey(Row *const &head, int semId, KeyOf keyOf, void **loop_context, 
         SemHold hold(semId);
         for (const Row *row = head; row; row = row->next)
             keys.push_back(keyOf(*row));
+        std::sort(keys.begin(), keys.end());
     }
     if (position >= keys.size())
         return false;

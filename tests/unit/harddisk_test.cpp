@@ -316,3 +316,27 @@ TEST_F(HardDiskRefresh, UnsafeNodesAreSkippedAndAtMostFourDisksServed)
 }
 
 } // namespace
+
+TEST(HardDiskTable, APassGivesTheSmartRowsInIndexOrderWhateverTheListOrder)
+{
+    // Fault: the rows handed to the table iterator in list order (new rows
+    // go to the head) while the table is registered as sorted: a GETNEXT
+    // then stops at the first row past the one asked for and a walk skips
+    // every row that stands later in the list with a lower index.
+    const int made[][2] = {{2, 1}, {1, 3}, {1, 1}, {2, 2}, {1, 2}};
+    for (const auto &r : made)
+        ASSERT_NE(hdSMARTTable_createEntry(r[0], r[1], 9, "attr", 100, 100, 0, "0"), nullptr);
+    netsnmp_variable_list *index = nullptr;
+    snmp_varlist_add_variable(&index, nullptr, 0, ASN_INTEGER, nullptr, 0);
+    snmp_varlist_add_variable(&index, nullptr, 0, ASN_INTEGER, nullptr, 0);
+    void *loop = nullptr, *data = nullptr;
+    std::vector<std::pair<long, long>> seen;
+    for (netsnmp_variable_list *v = hdSMARTTable_get_first_data_point(&loop, &data, index, nullptr); v;
+         v = hdSMARTTable_get_next_data_point(&loop, &data, index, nullptr))
+        seen.emplace_back(*v->val.integer, *v->next_variable->val.integer);
+    const std::vector<std::pair<long, long>> inOrder = {{1, 1}, {1, 2}, {1, 3}, {2, 1}, {2, 2}};
+    EXPECT_EQ(seen, inOrder);
+    snmp_free_varbind(index);
+    while (Global_hdSMARTTable_head)
+        hdSMARTTable_removeEntry(Global_hdSMARTTable_head);
+}

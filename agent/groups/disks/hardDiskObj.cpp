@@ -35,14 +35,14 @@ void initialize_table_hdTable()
 {
     registerTable({"hdTable", hdTable_handler, hdTable_oid, OID_LENGTH(hdTable_oid), HANDLER_CAN_RONLY, 1,
                    COLUMN_HDINDEX, COLUMN_HDPARTITIONNUMBER, hdTable_get_first_data_point,
-                   hdTable_get_next_data_point, "harddiskObj:init"});
+                   hdTable_get_next_data_point, "harddiskObj:init", true});
 }
 
 void initialize_table_hdSMARTTable()
 {
     registerTable({"hdSMARTTable", hdSMARTTable_handler, hdSMARTTable_oid, OID_LENGTH(hdSMARTTable_oid),
                    HANDLER_CAN_RONLY, 2, COLUMN_HDSINDEX, COLUMN_HDSRAWVALUE, hdSMARTTable_get_first_data_point,
-                   hdSMARTTable_get_next_data_point, "harddiskObj:init"});
+                   hdSMARTTable_get_next_data_point, "harddiskObj:init", true});
 }
 
 hdTable_entry *hdTable_createEntry(int32_t hdIndex, const char *family, const char *model, const char *firmware,

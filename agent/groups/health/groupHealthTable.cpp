@@ -28,7 +28,7 @@ void init_groupHealthObj()
                         [](unsigned int, void *) { checkGroupsStillReading(monotonicSeconds()); }, nullptr);
     registerTable({"vlmGroupTable", vlmGroupTable_handler, vlmGroupTable_oid, OID_LENGTH(vlmGroupTable_oid),
                    HANDLER_CAN_RONLY, 1, COLUMN_GROUPINDEX, COLUMN_GROUPLASTERROR,
-                   vlmGroupTable_get_first_data_point, vlmGroupTable_get_next_data_point, "groupHealthObj:init"});
+                   vlmGroupTable_get_first_data_point, vlmGroupTable_get_next_data_point, "groupHealthObj:init", true});
 }
 
 // The rows never change while the agent runs: the loop context is the

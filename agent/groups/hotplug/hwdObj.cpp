@@ -26,7 +26,7 @@ void initialize_table_hwdTable()
 {
     registerTable({"hwdTable", hwdTable_handler, hwdTable_oid, OID_LENGTH(hwdTable_oid), HANDLER_CAN_RONLY, 1,
                    COLUMN_HWDINDEX, COLUMN_HWDEVENT, hwdTable_get_first_data_point, hwdTable_get_next_data_point,
-                   "hwdObj:init"});
+                   "hwdObj:init", true});
 }
 
 hwdTable_entry *hwdTable_hwdCreateEntry(long index, const u_char *getTime, long deviceType, const char *classGUID,

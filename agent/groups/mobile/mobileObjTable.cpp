@@ -28,7 +28,7 @@ void initialize_table_mobileObjTable()
 {
     registerTable({"mobileObjTable", mobileObjTable_handler, mobileObjTable_oid, OID_LENGTH(mobileObjTable_oid),
                    HANDLER_CAN_RWRITE, 1, COLUMN_MBINDEX, COLUMN_MBSTATE, mobileObjTable_get_first_data_point,
-                   mobileObjTable_get_next_data_point, "mobileObjTable:init"});
+                   mobileObjTable_get_next_data_point, "mobileObjTable:init", true});
 }
 
 mobileObjTable_entry *mobileObjTable_createEntry(long mbIndex, const char *mbAPName, in_addr_t mbIPAddress,

@@ -24,7 +24,7 @@ void initialize_table_nvramTable()
     // Read-only: no column can be written.
     registerTable({"nvramTable", nvramTable_handler, nvramTable_oid, OID_LENGTH(nvramTable_oid), HANDLER_CAN_RONLY,
                    1, COLUMN_NVRAMINDEX, COLUMN_NVRAMDISKFREESIZE, nvramTable_get_first_data_point,
-                   nvramTable_get_next_data_point, "nvramObj:init"});
+                   nvramTable_get_next_data_point, "nvramObj:init", true});
 }
 
 nvramTable_entry *nvramTable_createEntry(long index, long totalSize, long diskSize, long diskFreeSize)

@@ -475,7 +475,7 @@ void registerSensorTable(const SensorFamily &f, Netsnmp_Node_Handler *handler, N
 {
     // The table is the entry without its last component.
     registerTable({f.tableName, handler, f.entryOid, OID_LENGTH(f.entryOid) - 1, HANDLER_CAN_RWRITE, 1,
-                   COLUMN_SENSOR_INDEX, COLUMN_SENSOR_LEVEL, first, next, f.initToken});
+                   COLUMN_SENSOR_INDEX, COLUMN_SENSOR_LEVEL, first, next, f.initToken, true});
 }
 
 u_char *sensorCountHandle(const SensorFamily &f, const char *where, struct variable *vp, oid *name,

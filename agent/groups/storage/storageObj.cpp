@@ -46,7 +46,7 @@ void initialize_table_storageTable()
     // Read-only: no column can be written.
     registerTable({"storageTable", storageTable_handler, storageTable_oid, OID_LENGTH(storageTable_oid),
                    HANDLER_CAN_RONLY, 1, COLUMN_STORAGEINDEX, COLUMN_STORAGEUSAGESEVERITY,
-                   storageTable_get_first_data_point, storageTable_get_next_data_point, "storageObj:init"});
+                   storageTable_get_first_data_point, storageTable_get_next_data_point, "storageObj:init", true});
 }
 
 storageTable_entry *storageTable_createEntry(long index, const char *storageDescr, long storageSize,

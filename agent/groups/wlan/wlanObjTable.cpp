@@ -28,7 +28,7 @@ void initialize_table_wlanObjTable()
 {
     registerTable({"wlanObjTable", wlanObjTable_handler, wlanObjTable_oid, OID_LENGTH(wlanObjTable_oid),
                    HANDLER_CAN_RWRITE, 1, COLUMN_WLANINDEX, COLUMN_WLANSTATE, wlanObjTable_get_first_data_point,
-                   wlanObjTable_get_next_data_point, "wlanObjTable:init"});
+                   wlanObjTable_get_next_data_point, "wlanObjTable:init", true});
 }
 
 wlanObjTable_entry *wlanObjTable_createEntry(long wlanIndex, const char *wlanName, const char *wlanSSID,
