@@ -38,6 +38,10 @@ MIB = "VELMORA-VLM-MIB.txt"
 MIB_FILES = {p.name: p.read_bytes()
              for p in [REPO / "mibs" / MIB, *(REPO / "mibs" / "ietf").glob("*.txt")]}
 MANPAGES = {p.name: p.read_bytes() for p in (REPO / "man").glob("*.8")}
+# snmp_exporter's module configuration, its generator input and the alert
+# rules (README, "Prometheus"), in DATADIR/prometheus once installed.
+PROMETHEUS = {name: (REPO / "integrations/prometheus" / name).read_bytes()
+              for name in ("generator.yml", "snmp.yml", "vlm-alerts.yml")}
 # Net-SNMP's state of the subagent, which purge removes.
 STATE = "var/lib/snmp/vlm-SNMP-subagent-demon.conf"
 UNIT = "vlm-subagent.service"
@@ -108,6 +112,14 @@ def check_compat_mib_link(root):
     assert (mibs / MIB).read_bytes() == MIB_FILES[MIB]
 
 
+def check_prometheus_directory(directory):
+    """The three files of integrations/prometheus/, readable by everyone
+    (the exporter and Prometheus run as user prometheus)."""
+    assert {p.name: p.read_bytes() for p in directory.iterdir()} == PROMETHEUS
+    for p in directory.iterdir():
+        assert os.stat(p).st_mode & 0o777 == 0o644, p
+
+
 def verify_unit(unit, agent, mandir):
     """systemd-analyze verify of `unit`, with ExecStart pointed at `agent`
     (the agent as installed in a scratch root; verify checks that the
@@ -160,6 +172,7 @@ def test_make_install_lays_out_the_factory_installation(tmp_path, agent_binary):
     assert (data / "snmpd.conf.d/vlm-subagent.conf").read_bytes() == DROP_IN
     check_mib_directory(data / "mibs")
     check_compat_mib_link(tmp_path)
+    check_prometheus_directory(data / "prometheus")
     unit = tmp_path / default_unit_dir().lstrip("/") / UNIT
     assert setting(unit, "ExecStart") == "/usr/local/sbin/vlm_subagent"
     assert "file:///usr/local/share/doc/vlm-subagent/README.md" in setting(unit, "Documentation")
@@ -351,6 +364,7 @@ def test_agent_package_installs_agent_mib_unit_and_configuration(packages, root)
     readme_dir = check_mib_directory(root / "usr/share/vlm-subagent/mibs")
     assert readme_dir == "/usr/share/vlm-subagent/mibs"
     check_compat_mib_link(root)
+    check_prometheus_directory(root / "usr/share/vlm-subagent/prometheus")
 
     unit = root / "lib/systemd/system" / UNIT
     assert setting(unit, "ExecStart") == "/usr/sbin/vlm_subagent"
