@@ -268,3 +268,63 @@ def test_exporter_scrapes_the_board_and_the_rules_fire(live_board, tmp_path):
     gone = parse_exposition(body)
     assert one(gone, "snmp_scrape_pdus_returned") == 0
     assert series(gone, "tpValue") == []
+
+
+ENT_NAME = "1.3.6.1.2.1.47.1.1.1.1.7"      # entPhysicalName column
+TP_VALUE_1 = ENTERPRISE + ".200.2.1.2.1.4.1"   # tpValue of the first temperature row
+PWR_STATE = ENTERPRISE + ".200.2.8.2.0"
+
+
+@pytest.mark.time_limit(60)
+def test_exporter_shows_the_entity_sensors_by_name(live_board, tmp_path):
+    """The ENTITY-SENSOR view through the same module: a sample of
+    entPhySensorValue (thousandths, signed) for every sensor of the agent's
+    tables with the sensor's name, a power input's status sensor at 2 when
+    the input fails, and the power alerts firing on that scrape."""
+    need(EXPORTER, PROMTOOL)
+    board = live_board
+    if not [vb for vb in board.snmpwalk(ENT_NAME) if vb.oid.startswith(ENT_NAME + ".")]:
+        pytest.skip("this agent serves no entPhysicalTable")
+    start_exporter(board)
+    board.set_sensor("Temp CPU", -5.5)
+    board.set_psu_inputs("10")    # input 2 failed
+    wait_until("the temperature read", lambda: board.get_value(TP_VALUE_1).strip() == b"-5.5")
+    wait_until("the power input judged", lambda: board.get_value(PWR_STATE) == 2)
+
+    status, body = scrape(board)
+    assert status == 200, body
+    samples = parse_exposition(body)
+    sensors = {}
+    for base, table, name_col in ((1000, ".200.2.1.2", 2), (2000, ".200.2.2.2", 2), (3000, ".200.2.6.2", 2)):
+        column = ENTERPRISE + table + ".1.%d" % name_col
+        for vb in board.snmpwalk(column):
+            if vb.oid.startswith(column + "."):
+                sensors[str(base + int(vb.oid.split(".")[-1]))] = vb.value.decode()
+    assert sensors
+    for index, name in sensors.items():
+        assert series(samples, "entPhySensorValue", entPhysicalIndex=index, entPhysicalName=name), (index, name)
+    assert one(samples, "entPhySensorValue", entPhysicalIndex="1001", entPhysicalName="Temp CPU") == -5500
+    assert one(samples, "entPhySensorType", entPhysicalIndex="1001", entPhySensorType="celsius") == 1
+    assert one(samples, "entPhySensorScale", entPhysicalIndex="1001", entPhySensorScale="milli") == 1
+    assert one(samples, "entPhySensorValue", entPhysicalIndex="4101") == 1
+    failed = [(ls, v) for n, ls, v in samples if n == "entPhySensorValue" and ls["entPhysicalIndex"] == "4102"]
+    assert len(failed) == 1 and failed[0][1] == 2, failed
+    input_labels = {k: v for k, v in failed[0][0].items()}
+    name = input_labels["entPhysicalName"]
+
+    rule_test(tmp_path, samples, {
+        "VlmPowerInputFailed": [{
+            "labels": {"severity": "critical"},
+            "annotations": {
+                "summary": "A power-supply input of board failed",
+                "description": "pwrState is 2 (inputFailed): at least one of the two inputs is not good; "
+                               "the ENTITY view names it (entPhySensorValue 2 of its status sensor)."}}],
+        "VlmPowerInputSensorFailed": [{
+            "labels": dict(input_labels, severity="critical"),
+            "annotations": {
+                "summary": "%s of board reports a failure" % name,
+                "description": "The status sensor %s (entPhysicalIndex 4102) is 2 (failed)." % name}}],
+        "VlmTemperatureOutOfRange": [],
+        "VlmTemperatureCritical": [],
+        "VlmSensorUnavailable": [],
+    })
