@@ -106,30 +106,20 @@ netsnmp_variable_list *nextEntity(bool sensors, void **loop_context, void **data
     return put_index_data;
 }
 
-netsnmp_variable_list *physicalFirst(void **loop_context, void **data_context, netsnmp_variable_list *put_index_data,
-                                     netsnmp_iterator_info *)
-{
-    *loop_context = nullptr;
-    return nextEntity(false, loop_context, data_context, put_index_data);
-}
-
-netsnmp_variable_list *physicalNext(void **loop_context, void **data_context, netsnmp_variable_list *put_index_data,
-                                    netsnmp_iterator_info *)
-{
-    return nextEntity(false, loop_context, data_context, put_index_data);
-}
-
-netsnmp_variable_list *sensorFirst(void **loop_context, void **data_context, netsnmp_variable_list *put_index_data,
+// The iterator's two steps for either table.
+template <bool Sensors>
+netsnmp_variable_list *firstEntity(void **loop_context, void **data_context, netsnmp_variable_list *put_index_data,
                                    netsnmp_iterator_info *)
 {
     *loop_context = nullptr;
-    return nextEntity(true, loop_context, data_context, put_index_data);
+    return nextEntity(Sensors, loop_context, data_context, put_index_data);
 }
 
-netsnmp_variable_list *sensorNext(void **loop_context, void **data_context, netsnmp_variable_list *put_index_data,
-                                  netsnmp_iterator_info *)
+template <bool Sensors>
+netsnmp_variable_list *followingEntity(void **loop_context, void **data_context,
+                                       netsnmp_variable_list *put_index_data, netsnmp_iterator_info *)
 {
-    return nextEntity(true, loop_context, data_context, put_index_data);
+    return nextEntity(Sensors, loop_context, data_context, put_index_data);
 }
 
 void answerPhysical(const EntityRow &row, int column, netsnmp_variable_list *var)
@@ -296,10 +286,10 @@ unsigned long entityReadTime()
 void init_entityView()
 {
     registerTable({"entPhysicalTable", physicalHandler, entPhysicalTable_oid, OID_LENGTH(entPhysicalTable_oid),
-                   HANDLER_CAN_RONLY, 1, COLUMN_DESCR, COLUMN_UUID, physicalFirst, physicalNext, "entityView:init",
+                   HANDLER_CAN_RONLY, 1, COLUMN_DESCR, COLUMN_UUID, firstEntity<false>, followingEntity<false>, "entityView:init",
                    true});
     registerTable({"entPhySensorTable", sensorHandler, entPhySensorTable_oid, OID_LENGTH(entPhySensorTable_oid),
-                   HANDLER_CAN_RONLY, 1, COLUMN_TYPE, COLUMN_VALUEUPDATERATE, sensorFirst, sensorNext,
+                   HANDLER_CAN_RONLY, 1, COLUMN_TYPE, COLUMN_VALUEUPDATERATE, firstEntity<true>, followingEntity<true>,
                    "entityView:init", true});
     netsnmp_handler_registration *reg = netsnmp_create_handler_registration(
         "entLastChangeTime", lastChangeHandler, entLastChangeTime_oid, OID_LENGTH(entLastChangeTime_oid),
