@@ -22,7 +22,8 @@
     X(storage)        \
     X(nvram)          \
     X(wlan)           \
-    X(mobile)
+    X(mobile)         \
+    X(entity)
 
 #define VLM_DECLARE(name) extern const GroupDescriptor name##Group;
 VLM_GROUPS(VLM_DECLARE)

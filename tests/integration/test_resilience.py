@@ -33,7 +33,7 @@ def test_agent_reconnects_to_a_restarted_master(live_board):
     # reconnecting too slowly, reconnecting only once, or losing its state;
     # its scalar groups and tables registered with the master one by one
     # again at a reconnection (a walk then pays an exchange at each of their
-    # boundaries) instead of its one region.
+    # boundaries) instead of its one region; the entity view left out.
     live_board.snmpset((DEVICE_NAME, "s", "kept-across-restarts"))
     assert master_regions(live_board) == [ENTERPRISE]
     for _ in range(2):
@@ -43,6 +43,8 @@ def test_agent_reconnects_to_a_restarted_master(live_board):
         assert live_board.agent.running()
         assert live_board.get_value(DEVICE_NAME) == b"kept-across-restarts"
         assert master_regions(live_board) == [ENTERPRISE]
+        # The standard entity view, outside our subtree, is registered again too.
+        assert live_board.snmpgetnext("1.3.6.1.2.1.47")[0].oid.startswith("1.3.6.1.2.1.47.1.1.1.1.2.")
 
 
 class SetStream(threading.Thread):

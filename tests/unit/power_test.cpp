@@ -59,13 +59,17 @@ TEST_F(PowerChange, ReadsThatFailKeepTheSwitchAndAChangeAcrossThemIsAnnouncedOnc
     // readings fail, the group goes absent, and the input that dropped
     // meanwhile is announced once when the reads work again.
     pwrInfo record = {1, 1, 1};
-    storePowerReading(record, 1);
+    storePowerReading(record, PowerInputs{{true, true}});
     EXPECT_FALSE(judgePowerTrap(record));
     storePowerReading(record, std::nullopt);
     EXPECT_EQ(record.pwrState, -1);
+    EXPECT_EQ(record.pwrInputGood[0], -1);
+    EXPECT_TRUE(record.pwrInputsSeen);   // the inputs were known once
     EXPECT_EQ(record.pwrTrapState, 1);   // still on when the reads come back
-    storePowerReading(record, 2);
+    storePowerReading(record, PowerInputs{{true, false}});
     EXPECT_EQ(record.pwrStateSeverity, 3);
+    EXPECT_EQ(record.pwrInputGood[0], 1);   // each input as read, not the combined state
+    EXPECT_EQ(record.pwrInputGood[1], 2);
     EXPECT_TRUE(judgePowerTrap(record));
     EXPECT_FALSE(judgePowerTrap(record));
 }
@@ -74,7 +78,7 @@ TEST(PowerReading, WithoutTheDeviceTheGroupIsAbsentAndTriedLessOften)
 {
     // The unit tests run without /dev/vlmpsustatus.
     GroupReading reading;
-    EXPECT_FALSE(readPowerState(reading).has_value());
+    EXPECT_FALSE(readPowerInputs(reading).has_value());
     EXPECT_EQ(reading.status, GroupStatus::Absent);
     EXPECT_EQ(reading.cause, "/dev/vlmpsustatus: No such file or directory");
     std::vector<unsigned> delays;

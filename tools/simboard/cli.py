@@ -111,6 +111,8 @@ def _demo(name: Optional[str]) -> int:
             ("%s exec snmpget -v2c -c public 127.0.0.1 %s.2.0" % (me_cmd, SYSINFO), ""),
             ("%s exec snmpset -v2c -c private 127.0.0.1 %s.2.0 s 'my-device'" % (me_cmd, SYSINFO), ""),
             ("%s exec snmptable -Cb %s 127.0.0.1 hwdTable" % (me_cmd, " ".join(snmp[:-1])), ""),
+            ("%s exec snmpwalk -v2c -c public 127.0.0.1 1.3.6.1.2.1.99" % me_cmd,
+             "the sensors as ENTITY-SENSOR-MIB shows them"),
             ("%s exec cat /etc/snmp/%s" % (me_cmd, CONFIG_NAME), "the agent's configuration"),
             ("%s exec" % me_cmd, "a shell inside the board")))
         commands("What the manager hears of (the notifications print below as they arrive):", (

@@ -19,6 +19,10 @@ struct pwrInfo {
     int32_t pwrTrapState;       // 1 enabled, 2 disabled
     int32_t pwrState;           // 1 both inputs good, 2 one not good, -1 no reading
     int32_t pwrStateSeverity;   // 1 with state 1, 3 with state 2, -1 with state -1
+    // Each input as the last reading found it: 1 good, 2 not good, -1 not
+    // read (the entity view's power-input sensors show these).
+    int32_t pwrInputGood[2] = {-1, -1};
+    bool pwrInputsSeen = false;   // both inputs were read at least once since the start
 };
 
 // Guarded by sem_pwr_id.

@@ -19,7 +19,7 @@ constexpr unsigned MAX_RETRY_SECONDS = 30;
 
 } // namespace
 
-std::optional<int32_t> readPowerState(GroupReading &reading)
+std::optional<PowerInputs> readPowerInputs(GroupReading &reading)
 {
     int handle = -1;
     if (PSUStatus_DeviceOpen(&handle) != 0) {
@@ -37,19 +37,24 @@ std::optional<int32_t> readPowerState(GroupReading &reading)
         }
     }
     PSUStatus_DeviceClose(handle);
-    return level[0] == 1 && level[1] == 1 ? 1 : 2;
+    return PowerInputs{{level[0] == 1, level[1] == 1}};
 }
 
-void storePowerReading(pwrInfo &record, std::optional<int32_t> state)
+void storePowerReading(pwrInfo &record, const std::optional<PowerInputs> &inputs)
 {
-    if (!state) {
+    if (!inputs) {
         record.pwrState = -1;
         record.pwrStateSeverity = -1;
+        record.pwrInputGood[0] = record.pwrInputGood[1] = -1;
         return;
     }
-    record.pwrState = *state;
-    record.pwrStateSeverity = *state == 1 ? 1 : 3;
-    notePowerReading(*state);
+    const int32_t state = inputs->state();
+    record.pwrState = state;
+    record.pwrStateSeverity = state == 1 ? 1 : 3;
+    for (int i = 0; i < 2; i++)
+        record.pwrInputGood[i] = inputs->good[i] ? 1 : 2;
+    record.pwrInputsSeen = true;
+    notePowerReading(state);
 }
 
 unsigned powerRetryDelay(unsigned failures)
@@ -62,17 +67,17 @@ unsigned powerRetryDelay(unsigned failures)
 bool powerInfoCycle()
 {
     GroupReading reading;
-    const std::optional<int32_t> state = readPowerState(reading);
+    const std::optional<PowerInputs> inputs = readPowerInputs(reading);
     noteGroupReading(POWER_HEALTH_ROW, reading);
     {
         SemHold hold(sem_pwr_id);
-        storePowerReading(Global_pwrInfoVal, state);
+        storePowerReading(Global_pwrInfoVal, inputs);
     }
     // A state that changed while the inputs could not be read differs from
     // the last one announced: it is announced now, once.
-    if (state)
+    if (inputs)
         send_power_trap();
-    return state.has_value();
+    return inputs.has_value();
 }
 
 void *powerInfoThread(void *)

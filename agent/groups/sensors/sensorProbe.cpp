@@ -128,6 +128,9 @@ int appendSensorNode(const SensorFamily &family, const sensorReading &feature, l
     setSensorText(node.value, node.value_len,
                   feature.value ? formatReading(*feature.value, family.format) : std::string());
     setSensorText(node.getTime, node.getTime_len, "NULL");
+    // libsensors divides the kernel's integer by 1000; rounding restores it.
+    node.read = feature.value && std::isfinite(*feature.value) && std::fabs(*feature.value) < 1e9;
+    node.milli = node.read ? std::lround(*feature.value * 1000) : 0;
     list.push_back(node);
     return 1;
 }

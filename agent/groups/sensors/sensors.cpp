@@ -170,9 +170,13 @@ void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry
     for (const sensorEntry &node : nodes) {
         sensorEntry *row = findSensorRow(family, node.index);
         if (!row) {
+            row = createSensorRow(family, node.index, node.name, node.unit, node.value, node.high, node.low, "NULL",
+                                  node.state, node.highHigh, node.lowLow, node.level);
             // Out of memory: the sensor has no row this cycle.
-            createSensorRow(family, node.index, node.name, node.unit, node.value, node.high, node.low, "NULL",
-                            node.state, node.highHigh, node.lowLow, node.level);
+            if (row) {
+                row->read = node.read;
+                row->milli = node.milli;
+            }
             continue;
         }
         // The get-time text stays as it is.
@@ -183,6 +187,8 @@ void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry
             setRowThreshold(*row, i, fieldText(node.*rowThreshold[i]));
         row->state = node.state;
         row->level = node.level;
+        row->read = node.read;
+        row->milli = node.milli;
     }
     // Rows of sensors no longer found go. Nothing outside holds a row's
     // address across a release of the semaphore the caller holds (see

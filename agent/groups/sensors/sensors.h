@@ -86,6 +86,8 @@ struct sensorEntry {
     char lowLow[10];
     size_t lowLow_len;
     long level;                    // 1 normal, 2 below LowLow, 3 below Low, 4 above High, 5 above HighHigh
+    bool read;                     // the input could be read: `milli` holds its value
+    long milli;                    // the value in thousandths, as the kernel gives it
     sensorEntry *next;
 };
 using tpTable_entry = sensorEntry;
