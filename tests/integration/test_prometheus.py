@@ -153,12 +153,17 @@ def start_exporter(board):
         time.sleep(0.1)
 
 
-def tp_level(board):
-    """tpLevel of the first temperature row; None before the first reading."""
+def value(board, oid):
+    """The value of one object; None while it does not exist (before the
+    first reading)."""
     try:
-        return board.get_value(TP_LEVEL_1)
+        return board.get_value(oid)
     except SnmpError:
         return None
+
+
+def tp_level(board):
+    return value(board, TP_LEVEL_1)
 
 
 def wait_until(what, condition, timeout=5.0):
@@ -288,8 +293,8 @@ def test_exporter_shows_the_entity_sensors_by_name(live_board, tmp_path):
     start_exporter(board)
     board.set_sensor("Temp CPU", -5.5)
     board.set_psu_inputs("10")    # input 2 failed
-    wait_until("the temperature read", lambda: board.get_value(TP_VALUE_1).strip() == b"-5.5")
-    wait_until("the power input judged", lambda: board.get_value(PWR_STATE) == 2)
+    wait_until("the temperature read", lambda: (value(board, TP_VALUE_1) or b"").strip() == b"-5.5")
+    wait_until("the power input judged", lambda: value(board, PWR_STATE) == 2)
 
     status, body = scrape(board)
     assert status == 200, body
@@ -304,13 +309,19 @@ def test_exporter_shows_the_entity_sensors_by_name(live_board, tmp_path):
     for index, name in sensors.items():
         assert series(samples, "entPhySensorValue", entPhysicalIndex=index, entPhysicalName=name), (index, name)
     assert one(samples, "entPhySensorValue", entPhysicalIndex="1001", entPhysicalName="Temp CPU") == -5500
-    assert one(samples, "entPhySensorType", entPhysicalIndex="1001", entPhySensorType="celsius") == 1
-    assert one(samples, "entPhySensorScale", entPhysicalIndex="1001", entPhySensorScale="milli") == 1
+    assert one(samples, "entPhySensorType_info", entPhysicalIndex="1001", entPhySensorType="celsius") == 1
+    assert one(samples, "entPhySensorScale_info", entPhysicalIndex="1001", entPhySensorScale="milli") == 1
+    # The rest of the inventory: the board, the inputs, the disks.
+    assert one(samples, "entPhysicalClass", entPhysicalIndex="1") == 3
+    assert one(samples, "entPhysicalClass", entPhysicalIndex="4002") == 6
+    assert one(samples, "entPhysicalContainedIn", entPhysicalIndex="4102") == 4002
+    assert one(samples, "entPhysicalClass", entPhysicalIndex="5001") == 15
     assert one(samples, "entPhySensorValue", entPhysicalIndex="4101") == 1
     failed = [(ls, v) for n, ls, v in samples if n == "entPhySensorValue" and ls["entPhysicalIndex"] == "4102"]
     assert len(failed) == 1 and failed[0][1] == 2, failed
-    input_labels = {k: v for k, v in failed[0][0].items()}
+    input_labels = failed[0][0]
     name = input_labels["entPhysicalName"]
+    assert name == "Power input 2 good"
 
     rule_test(tmp_path, samples, {
         "VlmPowerInputFailed": [{
@@ -322,8 +333,9 @@ def test_exporter_shows_the_entity_sensors_by_name(live_board, tmp_path):
         "VlmPowerInputSensorFailed": [{
             "labels": dict(input_labels, severity="critical"),
             "annotations": {
-                "summary": "%s of board reports a failure" % name,
-                "description": "The status sensor %s (entPhysicalIndex 4102) is 2 (failed)." % name}}],
+                "summary": 'Power-supply status sensor "%s" of board is false' % name,
+                "description": "The truth-value sensor %s (entPhysicalIndex 4102) is 2 (false): "
+                               "that input failed." % name}}],
         "VlmTemperatureOutOfRange": [],
         "VlmTemperatureCritical": [],
         "VlmSensorUnavailable": [],
