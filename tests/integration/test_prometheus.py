@@ -9,7 +9,6 @@ threshold, and the rules firing (and not firing) on exactly the series of
 that scrape (promtool test rules)."""
 
 import json
-import math
 import re
 import shutil
 import subprocess
@@ -35,6 +34,7 @@ README_RULES = "/usr/share/vlm-subagent/prometheus/vlm-alerts.yml"
 
 TP_LEVEL_1 = ENTERPRISE + ".200.2.1.2.1.11.1"   # tpLevel of the first temperature row
 SMART_RAW = ENTERPRISE + ".200.3.1.3.1.7"       # hdsRAWValue column
+VT_NAME = ENTERPRISE + ".200.2.2.2.1.2"          # vtName column
 
 
 def need(*tools):
@@ -202,8 +202,12 @@ def rule_test(tmp_path, samples, alerts):
 def test_exporter_scrapes_the_board_and_the_rules_fire(live_board, tmp_path):
     need(EXPORTER, PROMTOOL)
     board = live_board
+    # A voltage sensor without a group of its own in the configuration: its
+    # thresholds are "N/A", its level 0 (not judged).
+    board.add_sensor("in", "VDDR", 1.35)
     start_exporter(board)
     wait_until("the temperature judged", lambda: tp_level(board) == 1)
+    wait_until("the VDDR row", lambda: b"VDDR" in [vb.value for vb in board.snmpwalk(VT_NAME)])
 
     status, body = scrape(board)
     assert status == 200, body
@@ -216,9 +220,13 @@ def test_exporter_scrapes_the_board_and_the_rules_fire(live_board, tmp_path):
     assert one(before, "tpLevel", tpName="Temp CPU") == 1
     assert one(before, "vtValue", vtName="5VSB") == 5.0
     assert one(before, "crHigh", crName="Current") == 4.0
-    # An empty threshold gives no sample at all (not 0).
+    # An empty or "N/A" threshold gives no sample at all (not 0).
     assert series(before, "crLow", crName="Current") == []
     assert series(before, "crLowLow", crName="Current") == []
+    assert one(before, "vtValue", vtName="VDDR") == 1.35
+    assert one(before, "vtLevel", vtName="VDDR") == 0
+    for name in ("vtHigh", "vtLow", "vtHighHigh", "vtLowLow"):
+        assert series(before, name, vtName="VDDR") == [], name
     # The agent's groups by name, the file systems by device.
     assert one(before, "vlmGroupStatus", vlmGroupName="sensors") == 1
     assert series(before, "storageUsedPercentage", storageDescr="/dev/sda1")
@@ -257,6 +265,8 @@ def test_exporter_scrapes_the_board_and_the_rules_fire(live_board, tmp_path):
                                "see tpValue, tpHigh, tpLow."}}],
         "VlmTemperatureCritical": [],
         "VlmVoltageOutOfRange": [],
+        "VlmVoltageCritical": [],
+        "VlmSensorUnavailable": [],
         "VlmPowerInputFailed": [],
         "VlmPowerInputSensorFailed": [],
         "VlmGroupNotOk": [],
