@@ -1,0 +1,229 @@
+# SPDX-License-Identifier: BSD-3-Clause
+"""Trap translation with snmptt: integrations/snmptt/vlm-subagent.conf, as
+Debian's snmptt 1.5 reads it, translates every notification the agent sends.
+
+One board: snmpd sends each notification as an SNMPv1 trap to a receiver of
+its trapsink lines (as on a board in the field), an snmptrapd configured as
+the README says, but running snmptt in standalone mode (its traphandle
+starts /usr/sbin/snmptt --ini=INI for each trap) instead of handing the trap
+to the snmptt daemon. The ini file is Debian's /etc/snmp/snmptt.ini with the
+README's line added to snmptt_conf_files (naming the repository's file), the
+log in a temporary directory, no syslog, and a log format that shows the
+event name too. The board then makes every one of the 13 notifications
+happen, in four steps, and each must be logged once with its event name,
+severity, category and summary."""
+
+import re
+import shutil
+import subprocess
+import time
+from pathlib import Path
+from typing import List, NamedTuple
+
+import pytest
+
+from simboard import DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_WDTINFO, ENTERPRISE, REPO, FileSystem
+
+SNMPTT = "/usr/sbin/snmptt"
+DEBIAN_INI = Path("/etc/snmp/snmptt.ini")
+CONF = REPO / "integrations" / "snmptt" / "vlm-subagent.conf"
+INSTALLED_CONF = "/usr/share/vlm-subagent/snmptt/vlm-subagent.conf"
+# The README's edit of snmptt.ini, with the repository's file for the
+# installed one.
+README_SED = "/^snmptt_conf_files = <<END/a %s" % INSTALLED_CONF
+PORT = 1163
+PREFIX = "." + ENTERPRISE + ".200.10.0."
+# Debian's log line with the event name after the OID.
+LOG_FORMAT = '$o $N $s "$c" $A - $Fz'
+LINE = re.compile(r'^(?P<oid>\.[\d.]+) (?P<name>\w+) (?P<severity>\w+) "(?P<category>[^"]*)" (?P<host>\S+) - '
+                  r'(?P<summary>.*)$')
+
+
+class Event(NamedTuple):
+    number: int
+    name: str
+    severity: str
+    category: str
+    summary: str
+
+
+def ini_text(tmp: Path) -> str:
+    """Debian's snmptt.ini, changed as the README says and for the test."""
+    ini = tmp / "snmptt.ini"
+    shutil.copyfile(DEBIAN_INI, ini)
+    subprocess.run(["sed", "-i", README_SED, str(ini)], check=True)
+    text = ini.read_text().replace("\n%s\n" % INSTALLED_CONF, "\n%s\n" % CONF)
+    settings = {
+        "mode": "standalone",
+        "log_enable": "1",
+        "log_file": str(tmp / "snmptt.log"),
+        "log_format": LOG_FORMAT,
+        "log_system_enable": "1",
+        "log_system_file": str(tmp / "snmpttsystem.log"),
+        "unknown_trap_log_enable": "1",
+        "unknown_trap_log_file": str(tmp / "snmpttunknown.log"),
+        "syslog_enable": "0",
+        "syslog_system_enable": "0",
+        "stdout_enable": "0",
+    }
+    for key, value in settings.items():
+        text, count = re.subn(r"^%s\s*=.*$" % key, lambda _m: "%s = %s" % (key, value), text, flags=re.M)
+        assert count == 1, key
+    ini.write_text(text)
+    return str(ini)
+
+
+def logged(tmp: Path) -> List[Event]:
+    """Our notifications in snmptt's log, oldest first (each line starts
+    with snmptt's date)."""
+    log = tmp / "snmptt.log"
+    events = []
+    for line in log.read_text(errors="replace").splitlines() if log.exists() else []:
+        m = LINE.match(line[25:]) if len(line) > 25 else None
+        if m and m.group("oid").startswith(PREFIX):
+            events.append(Event(int(m.group("oid")[len(PREFIX):]), m.group("name"), m.group("severity"),
+                                m.group("category"), m.group("summary")))
+    return events
+
+
+def wait_logged(tmp: Path, expected: List[Event], done: int, timeout: float) -> List[Event]:
+    """Waits for the `expected` events after the first `done` of the log (in
+    any order); returns the new ones."""
+    deadline = time.monotonic() + timeout
+    while True:
+        new = logged(tmp)[done:]
+        if sorted(new) == sorted(expected):
+            return new
+        if time.monotonic() > deadline or len(new) > len(expected):
+            unknown = tmp / "snmpttunknown.log"
+            raise AssertionError("snmptt logged\n  %s\nnot\n  %s\nunknown traps:\n%s" % (
+                "\n  ".join(map(str, sorted(new))), "\n  ".join(map(str, sorted(expected))),
+                unknown.read_text(errors="replace") if unknown.exists() else "(none)"))
+        time.sleep(0.2)
+
+
+def memory_in_use(percent):
+    """/proc/meminfo figures giving `percent` in use (without buffers, page
+    cache and slab, which the default board has 15 % of)."""
+    total = DEFAULT_MEMINFO["total"]
+    return {"free": total - total * percent // 100, "buffers": 0, "cached": 0, "slab": 0}
+
+
+def filesystems(sda1_use):
+    out = []
+    for fs in DEFAULT_FILESYSTEMS:
+        if fs.device == "/dev/sda1":
+            used = fs.size * sda1_use // 100
+            fs = FileSystem(fs.device, fs.size, used, fs.size - used, "%d%%" % sda1_use, fs.mount)
+        out.append(fs)
+    return out
+
+
+SENSORS, RESOURCES, HOTPLUG, POWER, AGENT = "VLM Sensors", "VLM Resources", "VLM Hot-plug", "VLM Power", \
+    "VLM Agent health"
+
+
+@pytest.mark.time_limit(120)
+def test_snmptt_translates_every_notification(make_board, tmp_path):
+    # Faults: a notification snmptt does not know (unknown trap) or logs
+    # twice (two EVENT entries of one OID matching); a severity that does
+    # not follow the level, severity, event or status the notification
+    # carries; a summary that does not name the sensor, file system, device
+    # or group and its value; a MIB change of a notification's OID or
+    # objects that the file did not follow.
+    if not Path(SNMPTT).exists():
+        pytest.skip("snmptt is not installed (Debian package snmptt)")
+    ini = ini_text(tmp_path)
+    board = make_board()
+    board.start_trapd()
+    conf = board.etc / "snmptrapd-snmptt.conf"
+    conf.write_text("[snmp] mibs :\n"
+                    "authCommunity log,execute public\n"
+                    "traphandle default %s --ini=%s\n"
+                    "[snmp] printNumericOids yes\n" % (SNMPTT, ini))
+    board.add_trapsink("127.0.0.1", port=PORT, joined=True)
+    board.trapds["snmptt"] = board.spawn("snmptrapd-snmptt", [
+        "snmptrapd", "-f", "-Lf", str(board.log_dir / "snmptrapd-snmptt.log"), "-C", "-c",
+        "/etc/snmp/" + conf.name, "127.0.0.1:%d" % PORT])
+    board.start_snmpd()
+    board.start_agent()
+    time.sleep(2.5)   # the first readings, which are not announced
+    board.wait_uevent_listener()
+    done = len(logged(tmp_path))
+
+    # 1: into the first bands (High, Low, threshold 1), an input fails, a
+    # stick arrives, the watchdog driver is unloaded.
+    board.set_sensor("Temp CPU", 90.0)
+    board.set_sensor("VCORE", 0.84)
+    board.set_sensor("Current", 4.5)
+    board.set_meminfo(**memory_in_use(85))
+    board.set_df(filesystems(85))
+    board.set_device("vlmpsustatus", "10")
+    board.plug("stick_a")
+    board.set_wdtinfo(None)
+    name = "SanDisk Cruzer Blade"
+    step1 = [
+        Event(1, "temperatureThresholdAlarm", "Major", SENSORS, "Temperature sensor Temp CPU above High: 90.0 (High 85)"),
+        Event(3, "voltageThresholdAlarm", "Major", SENSORS, "Voltage sensor VCORE below Low: 0.84 (Low 0.9)"),
+        Event(8, "currentThresholdAlarm", "Major", SENSORS, "Current sensor Current above High: 4.50 (High 4.0)"),
+        Event(101, "memoryUsageAlarm", "Major", RESOURCES, "Memory usage above threshold 1: 85 % (threshold 80 %)"),
+        Event(103, "storageUsageAlarm", "Major", RESOURCES,
+              "Storage /dev/sda1 above threshold 1: 85 % (threshold 80 %)"),
+        Event(105, "powerStateChange", "Major", POWER, "Power supply: an input failed (pwrState 2)"),
+        Event(5, "hardwareDetectEvent", "Normal", HOTPLUG, "USB device arrived: USB Mass Storage Device"),
+        Event(5, "hardwareDetectEvent", "Normal", HOTPLUG, "USB disk arrived: %s" % name),
+        Event(106, "vlmGroupStatusChange", "Minor", AGENT,
+              "Agent group watchdog absent: /proc/vlmwdtinfo: No such file or directory"),
+    ]
+    done += len(wait_logged(tmp_path, step1, done, timeout=15))
+
+    # 2: into the outer bands (HighHigh, LowLow, threshold 3), the input
+    # comes back, the stick leaves, the driver is loaded again.
+    board.set_sensor("Temp CPU", 97.0)
+    board.set_sensor("VCORE", 0.7)
+    board.set_meminfo(**memory_in_use(97))
+    board.set_device("vlmpsustatus", "11")
+    board.unplug("stick_a")
+    board.set_wdtinfo(DEFAULT_WDTINFO)
+    step2 = [
+        Event(1, "temperatureThresholdAlarm", "Critical", SENSORS,
+              "Temperature sensor Temp CPU above HighHigh: 97.0 (HighHigh 95)"),
+        Event(3, "voltageThresholdAlarm", "Critical", SENSORS, "Voltage sensor VCORE below LowLow: 0.70 (LowLow 0.8)"),
+        Event(101, "memoryUsageAlarm", "Critical", RESOURCES, "Memory usage above threshold 3: 97 % (threshold 95 %)"),
+        Event(105, "powerStateChange", "Normal", POWER, "Power supply: both inputs good again (pwrState 1)"),
+        Event(5, "hardwareDetectEvent", "Warning", HOTPLUG, "USB device removed: USB Mass Storage Device"),
+        Event(5, "hardwareDetectEvent", "Warning", HOTPLUG, "USB disk removed: %s" % name),
+        Event(106, "vlmGroupStatusChange", "Normal", AGENT,
+              "Agent group watchdog ok again (last error: /proc/vlmwdtinfo: No such file or directory)"),
+    ]
+    done += len(wait_logged(tmp_path, step2, done, timeout=15))
+
+    # 3: everything back within its thresholds; the power-supply driver
+    # stops answering.
+    board.set_sensor("Temp CPU", 45.0)
+    board.set_sensor("VCORE", 1.1)
+    board.set_sensor("Current", 1.5)
+    board.set_meminfo(**memory_in_use(35))
+    board.set_df(filesystems(30))
+    board.set_device("vlmpsustatus", "EE")
+    error = board.wait_groups({"power": "failing"}, timeout=10)["power"]["error"]
+    step3 = [
+        Event(2, "temperatureThresholdClear", "Normal", SENSORS, "Temperature sensor Temp CPU back to normal: 45.0"),
+        Event(4, "voltageThresholdClear", "Normal", SENSORS, "Voltage sensor VCORE back to normal: 1.10"),
+        Event(9, "currentThresholdClear", "Normal", SENSORS, "Current sensor Current back to normal: 1.50"),
+        Event(102, "memoryUsageClear", "Normal", RESOURCES, "Memory usage back below its thresholds: 35 %"),
+        Event(104, "storageUsageClear", "Normal", RESOURCES, "Storage /dev/sda1 back below its thresholds: 30 %"),
+        Event(106, "vlmGroupStatusChange", "Major", AGENT, "Agent group power failing: %s" % error),
+    ]
+    done += len(wait_logged(tmp_path, step3, done, timeout=15))
+
+    # 4: the driver answers again, with both inputs good as before.
+    board.set_device("vlmpsustatus", "11")
+    step4 = [Event(106, "vlmGroupStatusChange", "Normal", AGENT,
+                   "Agent group power ok again (last error: %s)" % error)]
+    wait_logged(tmp_path, step4, done, timeout=15)
+
+    # Every one of the 13, and none of ours left unknown to snmptt.
+    assert len({e.name for e in logged(tmp_path)}) == 13
+    unknown = tmp_path / "snmpttunknown.log"
+    assert ENTERPRISE not in (unknown.read_text(errors="replace") if unknown.exists() else "")
