@@ -3,19 +3,22 @@
 Debian's snmptt 1.5 reads it, translates every notification the agent sends.
 
 One board: snmpd sends each notification as an SNMPv1 trap to a receiver of
-its trapsink lines (as on a board in the field), an snmptrapd configured as
-the README says, but running snmptt in standalone mode (its traphandle
-starts /usr/sbin/snmptt --ini=INI for each trap) instead of handing the trap
-to the snmptt daemon. The ini file is Debian's /etc/snmp/snmptt.ini with the
-README's line added to snmptt_conf_files (naming the repository's file), the
-log in a temporary directory, no syslog, and a log format that shows the
-event name too. The board then makes every one of the 13 notifications
-happen, in four steps, and each must be logged once with its event name,
-severity, category and summary."""
+its trapsink lines (as on a board in the field), an snmptrapd with the
+README's snmptrapd.conf lines, but running snmptt in standalone mode (its
+traphandle starts /usr/sbin/snmptt --ini=INI for each trap) instead of
+handing the trap to the snmptt daemon (which tests/packaging's
+service-sandbox-check runs as the README sets it up). The ini file is
+Debian's /etc/snmp/snmptt.ini changed by the README's command (naming the
+repository's file instead of the installed one), with the log in a
+temporary directory, no syslog, and a log format that shows the event name
+too. The board then makes every one of the 13 notifications happen, in four
+steps, and each must be logged once with its event name, severity, category
+and summary."""
 
 import re
 import shutil
 import subprocess
+import sys
 import time
 from pathlib import Path
 from typing import List, NamedTuple
@@ -24,13 +27,14 @@ import pytest
 
 from simboard import DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_WDTINFO, ENTERPRISE, REPO, FileSystem
 
+sys.path.insert(0, str(REPO / "tests" / "packaging"))
+import readme_steps  # noqa: E402
+
 SNMPTT = "/usr/sbin/snmptt"
 DEBIAN_INI = Path("/etc/snmp/snmptt.ini")
 CONF = REPO / "integrations" / "snmptt" / "vlm-subagent.conf"
 INSTALLED_CONF = "/usr/share/vlm-subagent/snmptt/vlm-subagent.conf"
-# The README's edit of snmptt.ini, with the repository's file for the
-# installed one.
-README_SED = "/^snmptt_conf_files = <<END/a %s" % INSTALLED_CONF
+DEBIAN_HANDLER = "traphandle default /usr/sbin/snmptthandler"
 PORT = 1163
 PREFIX = "." + ENTERPRISE + ".200.10.0."
 # Debian's log line with the event name after the OID.
@@ -47,12 +51,20 @@ class Event(NamedTuple):
     summary: str
 
 
+def readme_step(marker: str) -> str:
+    """The one command of the README's snmptt set-up that holds `marker`."""
+    (step,) = [line for line in readme_steps.snmptt_steps() if marker in line]
+    return step
+
+
 def ini_text(tmp: Path) -> str:
     """Debian's snmptt.ini, changed as the README says and for the test."""
     ini = tmp / "snmptt.ini"
     shutil.copyfile(DEBIAN_INI, ini)
-    subprocess.run(["sed", "-i", README_SED, str(ini)], check=True)
-    text = ini.read_text().replace("\n%s\n" % INSTALLED_CONF, "\n%s\n" % CONF)
+    subprocess.run(["sh", "-ec", readme_step(str(DEBIAN_INI)).replace(str(DEBIAN_INI), str(ini))], check=True)
+    text = ini.read_text()
+    assert "\n%s\n" % INSTALLED_CONF in text
+    text = text.replace("\n%s\n" % INSTALLED_CONF, "\n%s\n" % CONF)
     settings = {
         "mode": "standalone",
         "log_enable": "1",
@@ -136,11 +148,15 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
     ini = ini_text(tmp_path)
     board = make_board()
     board.start_trapd()
+    # The README's lines for Debian's snmptrapd.conf (which has none but
+    # comments), the daemon's handler replaced by standalone snmptt.
     conf = board.etc / "snmptrapd-snmptt.conf"
-    conf.write_text("[snmp] mibs :\n"
-                    "authCommunity log,execute public\n"
-                    "traphandle default %s --ini=%s\n"
-                    "[snmp] printNumericOids yes\n" % (SNMPTT, ini))
+    conf.write_text("[snmp] mibs :\n")
+    subprocess.run(["sh", "-ec", readme_step("/etc/snmp/snmptrapd.conf").replace(
+        "/etc/snmp/snmptrapd.conf", str(conf))], check=True)
+    text = conf.read_text()
+    assert DEBIAN_HANDLER in text
+    conf.write_text(text.replace(DEBIAN_HANDLER, "traphandle default %s --ini=%s" % (SNMPTT, ini)))
     board.add_trapsink("127.0.0.1", port=PORT, joined=True)
     board.trapds["snmptt"] = board.spawn("snmptrapd-snmptt", [
         "snmptrapd", "-f", "-Lf", str(board.log_dir / "snmptrapd-snmptt.log"), "-C", "-c",
