@@ -13,7 +13,8 @@ repository's file instead of the installed one), with the log in a
 temporary directory, no syslog, and a log format that shows the event name
 too. The board then makes every one of the 13 notifications happen, in four
 steps, and each must be logged once with its event name, severity, category
-and summary."""
+and summary. A second receiver, with our MIB loaded (snmptrapd then passes
+enumerated values by name), must log the same events."""
 
 import re
 import shutil
@@ -25,7 +26,7 @@ from typing import List, NamedTuple
 
 import pytest
 
-from simboard import DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_WDTINFO, ENTERPRISE, REPO, FileSystem
+from simboard import DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_WDTINFO, ENTERPRISE, REPO, WITH_MIB, FileSystem
 
 sys.path.insert(0, str(REPO / "tests" / "packaging"))
 import readme_steps  # noqa: E402
@@ -35,7 +36,7 @@ DEBIAN_INI = Path("/etc/snmp/snmptt.ini")
 CONF = REPO / "integrations" / "snmptt" / "vlm-subagent.conf"
 INSTALLED_CONF = "/usr/share/vlm-subagent/snmptt/vlm-subagent.conf"
 DEBIAN_HANDLER = "traphandle default /usr/sbin/snmptthandler"
-PORT = 1163
+PORT, MIB_PORT = 1163, 1164
 PREFIX = "." + ENTERPRISE + ".200.10.0."
 # Debian's log line with the event name after the OID.
 LOG_FORMAT = '$o $N $s "$c" $A - $Fz'
@@ -58,7 +59,9 @@ def readme_step(marker: str) -> str:
 
 
 def ini_text(tmp: Path) -> str:
-    """Debian's snmptt.ini, changed as the README says and for the test."""
+    """Debian's snmptt.ini, changed as the README says and for the test,
+    in `tmp` (made), with the logs there."""
+    tmp.mkdir()
     ini = tmp / "snmptt.ini"
     shutil.copyfile(DEBIAN_INI, ini)
     subprocess.run(["sh", "-ec", readme_step(str(DEBIAN_INI)).replace(str(DEBIAN_INI), str(ini))], check=True)
@@ -83,6 +86,24 @@ def ini_text(tmp: Path) -> str:
         assert count == 1, key
     ini.write_text(text)
     return str(ini)
+
+
+def start_receiver(board, name: str, port: int, ini: str, options=()):
+    """An snmptrapd on 127.0.0.1:`port` with the README's lines for Debian's
+    snmptrapd.conf (which has none but comments), the daemon's handler
+    replaced by standalone snmptt reading `ini`; snmpd sends it every
+    notification as an SNMPv1 trap (a trapsink line)."""
+    conf = board.etc / ("snmptrapd-%s.conf" % name)
+    conf.write_text("[snmp] mibs :\n")
+    subprocess.run(["sh", "-ec", readme_step("/etc/snmp/snmptrapd.conf").replace(
+        "/etc/snmp/snmptrapd.conf", str(conf))], check=True)
+    text = conf.read_text()
+    assert DEBIAN_HANDLER in text
+    conf.write_text(text.replace(DEBIAN_HANDLER, "traphandle default %s --ini=%s" % (SNMPTT, ini)))
+    board.add_trapsink("127.0.0.1", port=port, joined=True)
+    board.trapds[name] = board.spawn("snmptrapd-" + name, [
+        "snmptrapd", "-f", "-Lf", str(board.log_dir / ("snmptrapd-%s.log" % name)), "-C", "-c",
+        "/etc/snmp/" + conf.name] + list(options) + ["127.0.0.1:%d" % port])
 
 
 def logged(tmp: Path) -> List[Event]:
@@ -145,27 +166,16 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
     # objects that the file did not follow.
     if not Path(SNMPTT).exists():
         pytest.skip("snmptt is not installed (Debian package snmptt)")
-    ini = ini_text(tmp_path)
+    plain, named = tmp_path / "plain", tmp_path / "named"
     board = make_board()
     board.start_trapd()
-    # The README's lines for Debian's snmptrapd.conf (which has none but
-    # comments), the daemon's handler replaced by standalone snmptt.
-    conf = board.etc / "snmptrapd-snmptt.conf"
-    conf.write_text("[snmp] mibs :\n")
-    subprocess.run(["sh", "-ec", readme_step("/etc/snmp/snmptrapd.conf").replace(
-        "/etc/snmp/snmptrapd.conf", str(conf))], check=True)
-    text = conf.read_text()
-    assert DEBIAN_HANDLER in text
-    conf.write_text(text.replace(DEBIAN_HANDLER, "traphandle default %s --ini=%s" % (SNMPTT, ini)))
-    board.add_trapsink("127.0.0.1", port=PORT, joined=True)
-    board.trapds["snmptt"] = board.spawn("snmptrapd-snmptt", [
-        "snmptrapd", "-f", "-Lf", str(board.log_dir / "snmptrapd-snmptt.log"), "-C", "-c",
-        "/etc/snmp/" + conf.name, "127.0.0.1:%d" % PORT])
+    start_receiver(board, "snmptt", PORT, ini_text(plain))
+    start_receiver(board, "snmptt-mib", MIB_PORT, ini_text(named), WITH_MIB)
     board.start_snmpd()
     board.start_agent()
     time.sleep(2.5)   # the first readings, which are not announced
     board.wait_uevent_listener()
-    done = len(logged(tmp_path))
+    done = len(logged(plain))
 
     # 1: into the first bands (High, Low, threshold 1), an input fails, a
     # stick arrives, the watchdog driver is unloaded.
@@ -191,7 +201,7 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
         Event(106, "vlmGroupStatusChange", "Minor", AGENT,
               "Agent group watchdog absent: /proc/vlmwdtinfo: No such file or directory"),
     ]
-    done += len(wait_logged(tmp_path, step1, done, timeout=15))
+    done += len(wait_logged(plain, step1, done, timeout=15))
 
     # 2: into the outer bands (HighHigh, LowLow, threshold 3), the input
     # comes back, the stick leaves, the driver is loaded again.
@@ -212,7 +222,7 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
         Event(106, "vlmGroupStatusChange", "Normal", AGENT,
               "Agent group watchdog ok again (last error: /proc/vlmwdtinfo: No such file or directory)"),
     ]
-    done += len(wait_logged(tmp_path, step2, done, timeout=15))
+    done += len(wait_logged(plain, step2, done, timeout=15))
 
     # 3: everything back within its thresholds; the power-supply driver
     # stops answering.
@@ -231,15 +241,23 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
         Event(104, "storageUsageClear", "Normal", RESOURCES, "Storage /dev/sda1 back below its thresholds: 30 %"),
         Event(106, "vlmGroupStatusChange", "Major", AGENT, "Agent group power failing: %s" % error),
     ]
-    done += len(wait_logged(tmp_path, step3, done, timeout=15))
+    done += len(wait_logged(plain, step3, done, timeout=15))
 
     # 4: the driver answers again, with both inputs good as before.
     board.set_device("vlmpsustatus", "11")
     step4 = [Event(106, "vlmGroupStatusChange", "Normal", AGENT,
                    "Agent group power ok again (last error: %s)" % error)]
-    wait_logged(tmp_path, step4, done, timeout=15)
+    wait_logged(plain, step4, done, timeout=15)
 
     # Every one of the 13, and none of ours left unknown to snmptt.
-    assert len({e.name for e in logged(tmp_path)}) == 13
-    unknown = tmp_path / "snmpttunknown.log"
-    assert ENTERPRISE not in (unknown.read_text(errors="replace") if unknown.exists() else "")
+    events = logged(plain)
+    assert len({e.name for e in events}) == 13
+    for tmp in (plain, named):
+        unknown = tmp / "snmpttunknown.log"
+        assert ENTERPRISE not in (unknown.read_text(errors="replace") if unknown.exists() else "")
+
+    # The same with the names of the values (only the power supply's
+    # summary shows one).
+    by_name = [e._replace(summary=e.summary.replace("(pwrState 2)", "(pwrState inputFailed)").replace(
+        "(pwrState 1)", "(pwrState inputsGood)")) for e in events]
+    wait_logged(named, by_name, 0, timeout=10)
