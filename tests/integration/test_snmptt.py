@@ -189,7 +189,8 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
     board.set_wdtinfo(None)
     name = "SanDisk Cruzer Blade"
     step1 = [
-        Event(1, "temperatureThresholdAlarm", "Major", SENSORS, "Temperature sensor Temp CPU above High: 90.0 (High 85)"),
+        Event(1, "temperatureThresholdAlarm", "Major", SENSORS,
+              "Temperature sensor Temp CPU above High: 90.0 (High 85)"),
         Event(3, "voltageThresholdAlarm", "Major", SENSORS, "Voltage sensor VCORE below Low: 0.84 (Low 0.9)"),
         Event(8, "currentThresholdAlarm", "Major", SENSORS, "Current sensor Current above High: 4.50 (High 4.0)"),
         Event(101, "memoryUsageAlarm", "Major", RESOURCES, "Memory usage above threshold 1: 85 % (threshold 80 %)"),
