@@ -84,9 +84,10 @@ driver-check: drivers
 # Installation. The agent and vlm_smartctl go to $(PREFIX)/sbin, their
 # manual pages to $(MANDIR)/man8, the unit to systemd's system unit
 # directory, with its ExecStart naming the installed agent. $(DATADIR) holds
-# the factory configuration file, the snmpd.conf drop-in to copy and, in
+# the factory configuration file, the snmpd.conf drop-in to copy, in
 # mibs/, our MIB module with the IETF base modules it imports (all four in
-# one directory, for snmpwalk -M). The configuration, the path the agent runs
+# one directory, for snmpwalk -M) and, in snmptt/, the snmptt configuration
+# that translates our notifications (named in snmptt.ini). The configuration, the path the agent runs
 # vlm_smartctl from and Net-SNMP's MIB directory are fixed in the agent and
 # Net-SNMP, whatever the prefix: /etc/snmp/vlmSNMPsubagent.xml (copied from
 # the factory file only when there is none: it holds the operator's
@@ -106,6 +107,7 @@ MIBDIR ?= /usr/share/snmp/mibs
 UNITDIR ?= $(or $(shell pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null),/lib/systemd/system)
 SMARTCTL_PATH ?= /usr/local/sbin/vlm_smartctl
 MIB := mibs/VELMORA-VLM-MIB.txt
+SNMPTT_CONF := integrations/snmptt/vlm-subagent.conf
 IETF_MIBS := $(wildcard mibs/ietf/*.txt)
 MANPAGES := man/vlm_subagent.8 man/vlm_smartctl.8
 
@@ -115,7 +117,7 @@ install: all
 install-files:
 	@[ -x $(BUILD)/vlm_subagent ] || { echo "install: no $(BUILD)/vlm_subagent (run make first)" >&2; exit 1; }
 	install -d $(DESTDIR)$(SBINDIR) $(DESTDIR)$(CONFDIR) $(DESTDIR)$(MIBDIR) \
-		$(DESTDIR)$(DATADIR)/mibs $(DESTDIR)$(DATADIR)/snmpd.conf.d \
+		$(DESTDIR)$(DATADIR)/mibs $(DESTDIR)$(DATADIR)/snmpd.conf.d $(DESTDIR)$(DATADIR)/snmptt \
 		$(DESTDIR)$(UNITDIR) $(DESTDIR)$(DOCDIR) $(DESTDIR)$(MANDIR)/man8
 	install -m 0755 $(BUILD)/vlm_subagent packaging/vlm_smartctl $(DESTDIR)$(SBINDIR)/
 	install -m 0644 $(MANPAGES) $(DESTDIR)$(MANDIR)/man8/
@@ -123,6 +125,7 @@ install-files:
 	ln -sfnr $(DESTDIR)$(DATADIR)/mibs/$(notdir $(MIB)) $(DESTDIR)$(MIBDIR)/$(notdir $(MIB))
 	install -m 0644 config/vlmSNMPsubagent.xml $(DESTDIR)$(DATADIR)/
 	install -m 0644 config/snmpd.conf.d/vlm-subagent.conf $(DESTDIR)$(DATADIR)/snmpd.conf.d/
+	install -m 0644 $(SNMPTT_CONF) $(DESTDIR)$(DATADIR)/snmptt/
 	sed -e 's|^ExecStart=/usr/local/sbin/|ExecStart=$(SBINDIR)/|' \
 		-e 's|file:///usr/share/doc/vlm-subagent/|file://$(DOCDIR)/|' \
 		packaging/vlm-subagent.service > $(DESTDIR)$(UNITDIR)/vlm-subagent.service
