@@ -86,9 +86,10 @@ driver-check: drivers
 # directory, with its ExecStart naming the installed agent. $(DATADIR) holds
 # the factory configuration file, the snmpd.conf drop-in to copy, in mibs/
 # our MIB module with the IETF modules it imports and those of the ENTITY
-# views (all in one directory, for snmpwalk -M), and in prometheus/
-# snmp_exporter's module configuration, its generator input and the
-# Prometheus alerting rules. The configuration, the path the agent runs
+# views (all in one directory, for snmpwalk -M), in snmptt/ the snmptt
+# configuration that translates our notifications (named in snmptt.ini),
+# and in prometheus/ snmp_exporter's module configuration, its generator
+# input and the Prometheus alerting rules. The configuration, the path the agent runs
 # vlm_smartctl from and Net-SNMP's MIB directory are fixed in the agent and
 # Net-SNMP, whatever the prefix: /etc/snmp/vlmSNMPsubagent.xml (copied from
 # the factory file only when there is none: it holds the operator's
@@ -108,6 +109,7 @@ MIBDIR ?= /usr/share/snmp/mibs
 UNITDIR ?= $(or $(shell pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null),/lib/systemd/system)
 SMARTCTL_PATH ?= /usr/local/sbin/vlm_smartctl
 MIB := mibs/VELMORA-VLM-MIB.txt
+SNMPTT_CONF := integrations/snmptt/vlm-subagent.conf
 IETF_MIBS := $(wildcard mibs/ietf/*.txt)
 MANPAGES := man/vlm_subagent.8 man/vlm_smartctl.8
 PROMETHEUS := $(addprefix integrations/prometheus/,generator.yml snmp.yml vlm-alerts.yml)
@@ -118,7 +120,8 @@ install: all
 install-files:
 	@[ -x $(BUILD)/vlm_subagent ] || { echo "install: no $(BUILD)/vlm_subagent (run make first)" >&2; exit 1; }
 	install -d $(DESTDIR)$(SBINDIR) $(DESTDIR)$(CONFDIR) $(DESTDIR)$(MIBDIR) \
-		$(DESTDIR)$(DATADIR)/mibs $(DESTDIR)$(DATADIR)/snmpd.conf.d $(DESTDIR)$(DATADIR)/prometheus \
+		$(DESTDIR)$(DATADIR)/mibs $(DESTDIR)$(DATADIR)/snmpd.conf.d $(DESTDIR)$(DATADIR)/snmptt \
+		$(DESTDIR)$(DATADIR)/prometheus \
 		$(DESTDIR)$(UNITDIR) $(DESTDIR)$(DOCDIR) $(DESTDIR)$(MANDIR)/man8
 	install -m 0755 $(BUILD)/vlm_subagent packaging/vlm_smartctl $(DESTDIR)$(SBINDIR)/
 	install -m 0644 $(MANPAGES) $(DESTDIR)$(MANDIR)/man8/
@@ -126,6 +129,7 @@ install-files:
 	ln -sfnr $(DESTDIR)$(DATADIR)/mibs/$(notdir $(MIB)) $(DESTDIR)$(MIBDIR)/$(notdir $(MIB))
 	install -m 0644 config/vlmSNMPsubagent.xml $(DESTDIR)$(DATADIR)/
 	install -m 0644 config/snmpd.conf.d/vlm-subagent.conf $(DESTDIR)$(DATADIR)/snmpd.conf.d/
+	install -m 0644 $(SNMPTT_CONF) $(DESTDIR)$(DATADIR)/snmptt/
 	install -m 0644 $(PROMETHEUS) $(DESTDIR)$(DATADIR)/prometheus/
 	sed -e 's|^ExecStart=/usr/local/sbin/|ExecStart=$(SBINDIR)/|' \
 		-e 's|file:///usr/share/doc/vlm-subagent/|file://$(DOCDIR)/|' \

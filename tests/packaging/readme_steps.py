@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: BSD-3-Clause
-"""The README's commands that the packaging tests run as they are written:
-the commands of "Installing on a board" that set up Debian's snmpd for the
-agent, and the walk that names our objects with the installed MIB modules.
+"""The README's commands that the tests run as they are written: the
+commands of "Installing on a board" that set up Debian's snmpd for the
+agent, the walk that names our objects with the installed MIB modules, and
+the commands of "Trap translation (snmptt)" that set up snmptrapd and
+snmptt on a manager.
 
-    python3 tests/packaging/readme_steps.py snmpd-steps|named-walk
+    python3 tests/packaging/readme_steps.py snmpd-steps|named-walk|snmptt-steps
 
 prints them, one command a line (for service-sandbox-check).
 """
@@ -35,6 +37,12 @@ def snmpd_steps():
     return code_block("/etc/snmp/snmpd.conf.d/")
 
 
+def snmptt_steps():
+    """"Trap translation (snmptt)": Debian's snmptt.ini and snmptrapd.conf
+    made to translate our notifications (snmptt installed before)."""
+    return code_block("/etc/snmp/snmptt.ini")
+
+
 def named_walk(board):
     """The README's snmpwalk with the MIB modules, asking `board`."""
     (walk,) = code_block("snmpwalk -M ")
@@ -48,5 +56,7 @@ if __name__ == "__main__":
         print("\n".join(snmpd_steps()))
     elif what == "named-walk":
         print(named_walk("127.0.0.1"))
+    elif what == "snmptt-steps":
+        print("\n".join(snmptt_steps()))
     else:
-        sys.exit("usage: readme_steps.py snmpd-steps|named-walk")
+        sys.exit("usage: readme_steps.py snmpd-steps|named-walk|snmptt-steps")

@@ -32,6 +32,7 @@ if not BUILD.is_absolute():
 CONFIG = "etc/snmp/vlmSNMPsubagent.xml"
 FACTORY = (REPO / "config" / "vlmSNMPsubagent.xml").read_bytes()
 DROP_IN = (REPO / "config" / "snmpd.conf.d" / "vlm-subagent.conf").read_bytes()
+SNMPTT_CONF = (REPO / "integrations" / "snmptt" / "vlm-subagent.conf").read_bytes()
 SMARTCTL = (REPO / "packaging" / "vlm_smartctl").read_bytes()
 MIB = "VELMORA-VLM-MIB.txt"
 # Our module and the IETF modules it imports, in one directory once installed.
@@ -170,6 +171,7 @@ def test_make_install_lays_out_the_factory_installation(tmp_path, agent_binary):
     data = tmp_path / "usr/local/share/vlm-subagent"
     assert (data / "vlmSNMPsubagent.xml").read_bytes() == FACTORY
     assert (data / "snmpd.conf.d/vlm-subagent.conf").read_bytes() == DROP_IN
+    assert (data / "snmptt/vlm-subagent.conf").read_bytes() == SNMPTT_CONF
     check_mib_directory(data / "mibs")
     check_compat_mib_link(tmp_path)
     check_prometheus_directory(data / "prometheus")
@@ -361,6 +363,7 @@ def test_agent_package_installs_agent_mib_unit_and_configuration(packages, root)
     assert beside_config(root) == []
 
     assert (root / "usr/share/vlm-subagent/snmpd.conf.d/vlm-subagent.conf").read_bytes() == DROP_IN
+    assert (root / "usr/share/vlm-subagent/snmptt/vlm-subagent.conf").read_bytes() == SNMPTT_CONF
     readme_dir = check_mib_directory(root / "usr/share/vlm-subagent/mibs")
     assert readme_dir == "/usr/share/vlm-subagent/mibs"
     check_compat_mib_link(root)
