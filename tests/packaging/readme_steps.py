@@ -5,7 +5,7 @@ agent, the walk that names our objects with the installed MIB modules, and
 the commands of "Trap translation (snmptt)" that set up snmptrapd and
 snmptt on a manager.
 
-    python3 tests/packaging/readme_steps.py snmpd-steps|named-walk|snmptt-steps
+    python3 tests/packaging/readme_steps.py snmpd-steps|named-walk|entity-view|snmptt-steps
 
 prints them, one command a line (for service-sandbox-check).
 """
@@ -45,9 +45,16 @@ def snmptt_steps():
 
 def named_walk(board):
     """The README's snmpwalk with the MIB modules, asking `board`."""
-    (walk,) = code_block("snmpwalk -M ")
+    (walk,) = code_block("snmpwalk -M /usr/share/vlm-subagent/mibs -m VELMORA")
     assert " BOARD " in walk, walk
     return walk.replace(" BOARD ", f" {board} ")
+
+
+def entity_view(board):
+    """The README's table and walk of the entity view, asking `board`."""
+    lines = code_block("entPhysicalTable")
+    assert all(" BOARD " in line for line in lines), lines
+    return [line.replace(" BOARD ", f" {board} ") for line in lines]
 
 
 if __name__ == "__main__":
@@ -56,7 +63,9 @@ if __name__ == "__main__":
         print("\n".join(snmpd_steps()))
     elif what == "named-walk":
         print(named_walk("127.0.0.1"))
+    elif what == "entity-view":
+        print("\n".join(entity_view("127.0.0.1")))
     elif what == "snmptt-steps":
         print("\n".join(snmptt_steps()))
     else:
-        sys.exit("usage: readme_steps.py snmpd-steps|named-walk|snmptt-steps")
+        sys.exit("usage: readme_steps.py snmpd-steps|named-walk|entity-view|snmptt-steps")
