@@ -20,8 +20,8 @@ from typing import Dict, List, NamedTuple, Optional, Tuple
 
 import pytest
 
-from simboard import (DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_SENSORS, ENTERPRISE, REPO, FileSystem, NamedTrap,
-                      Sensor, SnmpError, named_notifications)
+from simboard import (DEFAULT_MEMINFO, DEFAULT_SENSORS, ENTERPRISE, REPO, NamedTrap, Sensor, SnmpError,
+                      filesystems_with_use, named_notifications)
 
 MODULE = "VELMORA-VLM-MIB"
 MIB_FILE = REPO / "mibs" / (MODULE + ".txt")
@@ -455,17 +455,6 @@ def memory_in_use(percent):
     return {"free": d["total"] - used - d["buffers"] - d["cached"] - d["slab"]}
 
 
-def filesystems(sda1_use):
-    """The board's df with /dev/sda1 at `sda1_use` percent."""
-    out = []
-    for fs in DEFAULT_FILESYSTEMS:
-        if fs.device == "/dev/sda1":
-            used = fs.size * sda1_use // 100
-            fs = FileSystem(fs.device, fs.size, used, fs.size - used, "%d%%" % sda1_use, fs.mount)
-        out.append(fs)
-    return out
-
-
 def wait_named(log: Path, names, timeout: float) -> List[NamedTrap]:
     deadline = time.monotonic() + timeout
     while True:
@@ -498,7 +487,7 @@ def test_a_receiver_with_the_mib_names_every_notification_and_its_objects(make_b
     board.set_sensor("5VSB", 5.3)
     board.set_sensor("Current", 4.5)
     board.set_meminfo(**memory_in_use(85))
-    board.set_df(filesystems(85))
+    board.set_df(filesystems_with_use("/dev/sda1", 85))
     board.set_device("vlmpsustatus", "10")
     board.plug("stick_a")
     board.set_wdtinfo(None)   # the watchdog driver unloaded: its group is absent
@@ -510,7 +499,7 @@ def test_a_receiver_with_the_mib_names_every_notification_and_its_objects(make_b
     board.set_sensor("5VSB", 5.0)
     board.set_sensor("Current", 1.5)
     board.set_meminfo(**memory_in_use(35))
-    board.set_df(filesystems(30))
+    board.set_df(filesystems_with_use("/dev/sda1", 30))
     cleared = ["temperatureThresholdClear", "voltageThresholdClear", "currentThresholdClear", "memoryUsageClear",
                "storageUsageClear"]
     got = wait_named(log, cleared, timeout=12)

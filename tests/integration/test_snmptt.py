@@ -26,7 +26,7 @@ from typing import List, NamedTuple
 
 import pytest
 
-from simboard import DEFAULT_FILESYSTEMS, DEFAULT_MEMINFO, DEFAULT_WDTINFO, ENTERPRISE, REPO, WITH_MIB, FileSystem
+from simboard import DEFAULT_MEMINFO, DEFAULT_WDTINFO, ENTERPRISE, REPO, WITH_MIB, filesystems_with_use
 
 sys.path.insert(0, str(REPO / "tests" / "packaging"))
 import readme_steps  # noqa: E402
@@ -142,16 +142,6 @@ def memory_in_use(percent):
     return {"free": total - total * percent // 100, "buffers": 0, "cached": 0, "slab": 0}
 
 
-def filesystems(sda1_use):
-    out = []
-    for fs in DEFAULT_FILESYSTEMS:
-        if fs.device == "/dev/sda1":
-            used = fs.size * sda1_use // 100
-            fs = FileSystem(fs.device, fs.size, used, fs.size - used, "%d%%" % sda1_use, fs.mount)
-        out.append(fs)
-    return out
-
-
 SENSORS, RESOURCES, HOTPLUG, POWER, AGENT = "VLM Sensors", "VLM Resources", "VLM Hot-plug", "VLM Power", \
     "VLM Agent health"
 
@@ -183,7 +173,7 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
     board.set_sensor("VCORE", 0.84)
     board.set_sensor("Current", 4.5)
     board.set_meminfo(**memory_in_use(85))
-    board.set_df(filesystems(85))
+    board.set_df(filesystems_with_use("/dev/sda1", 85))
     board.set_device("vlmpsustatus", "10")
     board.plug("stick_a")
     board.set_wdtinfo(None)
@@ -231,7 +221,7 @@ def test_snmptt_translates_every_notification(make_board, tmp_path):
     board.set_sensor("VCORE", 1.1)
     board.set_sensor("Current", 1.5)
     board.set_meminfo(**memory_in_use(35))
-    board.set_df(filesystems(30))
+    board.set_df(filesystems_with_use("/dev/sda1", 30))
     board.set_device("vlmpsustatus", "EE")
     error = board.wait_groups({"power": "failing"}, timeout=10)["power"]["error"]
     step3 = [

@@ -70,7 +70,7 @@ from .snmp import (ENTERPRISE, GROUP_ENTRY, GROUP_NAMES, GROUP_NOTIFICATION, GRO
                    SNMPD_SYSDESCR, SNMPD_UPTIME, SYSINFO, WITH_MIB, NamedTrap, NamedTrapPrinter, SnmpError,
                    Trap, format_named_trap, named_notifications, parse_named_trap_line, parse_trap_line,
                    parse_value, parse_varbind)
-from .storage import DEFAULT_FILESYSTEMS, FileSystem, df_text  # noqa: E402
+from .storage import DEFAULT_FILESYSTEMS, FileSystem, df_text, filesystems_with_use  # noqa: E402
 from .usb import (DEFAULT_USB_DEVICES, FIRST_UEVENT_SEQNUM, LSUSB_ERROR_LINE, LSUSB_FIXTURES,  # noqa: E402
                   NETLINK_KOBJECT_UEVENT, UEVENT_GROUP, lsusb_text, lsusb_text_with_error, uevent_message,
                   uevent_sockets, usb_fixture, usb_fixture_names, usb_kind, usb_uevents)
@@ -83,6 +83,7 @@ __all__ = ["AGENT_APP_NAME", "BOARDS_DIR", "BOARD_NAME", "BOARD_PREFIX", "Board"
            "DEFAULT_LSB_RELEASE", "DEFAULT_MEMINFO", "DEFAULT_NMCLI", "DEFAULT_PARTITIONS", "DEFAULT_PROC_STAT",
            "DEFAULT_PRODUCT_NAME", "DEFAULT_PSU_INPUTS", "DEFAULT_SENSORS", "DEFAULT_USB_DEVICES",
            "DEFAULT_WDTINFO", "ENTERPRISE", "FACTORY", "FACTORY_CONFIG", "FIRST_UEVENT_SEQNUM", "FileSystem",
+           "filesystems_with_use",
            "GROUP_ENTRY", "GROUP_NAMES", "GROUP_NOTIFICATION", "GROUP_STATUS", "HWMON_CHIP", "HWMON_KINDS",
            "LSUSB_ERROR_LINE", "LSUSB_FIXTURES", "MIB_DIRS", "MIB_MODULE", "NAMED_TRAPD_LOG", "NAMED_TRAPD_PORT",
            "NAMED_TRAP_LINE", "NETLINK_KOBJECT_UEVENT", "NMCLI_COMMANDS", "NMCLI_FIXTURES", "NM_CONNECTIONS",

@@ -28,6 +28,17 @@ DEFAULT_FILESYSTEMS = (
 )
 
 
+def filesystems_with_use(device: str, percent: int) -> list:
+    """The board's file systems with `device` at `percent` in use."""
+    out = []
+    for fs in DEFAULT_FILESYSTEMS:
+        if fs.device == device:
+            used = fs.size * percent // 100
+            fs = FileSystem(fs.device, fs.size, used, fs.size - used, "%d%%" % percent, fs.mount)
+        out.append(fs)
+    return out
+
+
 def df_text(filesystems: Sequence[FileSystem]) -> str:
     """What GNU df -m prints for these file systems."""
     lines = ["%-15s %9s %5s %9s %4s %s" % ("Filesystem", "1M-blocks", "Used", "Available", "Use%", "Mounted on")]
