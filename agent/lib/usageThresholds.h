@@ -75,6 +75,18 @@ public:
         return scalarWrite(switchObject(), action, var_val, type, len);
     }
 
+    // The same two as the agent library's write routines (WriteMethod), one
+    // for each threshold (0-3) and one for the switch.
+    template <int I>
+    static int thresholdWriter(int action, u_char *var_val, u_char type, size_t len, u_char *, oid *, size_t)
+    {
+        return writeThreshold(I, action, var_val, type, len);
+    }
+    static int switchWriter(int action, u_char *var_val, u_char type, size_t len, u_char *, oid *, size_t)
+    {
+        return writeSwitch(action, var_val, type, len);
+    }
+
     // The four thresholds and the switch from the configuration file; a
     // key the file lacks counts as 0.
     template <typename Store>

@@ -72,23 +72,23 @@ u_char *memInfo_handle(struct variable *vp, oid *name, size_t *length, int exact
         memInfo_long = m.memoryInfoSeverityState;
         break;
     case MEM_TH1:
-        *write_method = write_memoryInfoTh1;
+        *write_method = Thresholds::thresholdWriter<0>;
         memInfo_long = m.memoryTh1;
         break;
     case MEM_TH2:
-        *write_method = write_memoryInfoTh2;
+        *write_method = Thresholds::thresholdWriter<1>;
         memInfo_long = m.memoryTh2;
         break;
     case MEM_TH3:
-        *write_method = write_memoryInfoTh3;
+        *write_method = Thresholds::thresholdWriter<2>;
         memInfo_long = m.memoryTh3;
         break;
     case MEM_TH4:
-        *write_method = write_memoryInfoTh4;
+        *write_method = Thresholds::thresholdWriter<3>;
         memInfo_long = m.memoryTh4;
         break;
     case MEM_TRAP_STATE:
-        *write_method = write_memoryInfoTrapState;
+        *write_method = Thresholds::switchWriter;
         memInfo_long = m.memoryTrapState;
         break;
     default:
@@ -96,36 +96,6 @@ u_char *memInfo_handle(struct variable *vp, oid *name, size_t *length, int exact
         return nullptr;
     }
     return reinterpret_cast<u_char *>(&memInfo_long);
-}
-
-int write_memoryInfoTh1(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                        oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(0, action, var_val, var_val_type, var_val_len);
-}
-
-int write_memoryInfoTh2(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                        oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(1, action, var_val, var_val_type, var_val_len);
-}
-
-int write_memoryInfoTh3(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                        oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(2, action, var_val, var_val_type, var_val_len);
-}
-
-int write_memoryInfoTh4(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                        oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(3, action, var_val, var_val_type, var_val_len);
-}
-
-int write_memoryInfoTrapState(int action, u_char *var_val, u_char var_val_type, size_t var_val_len,
-                              u_char *statP, oid *name, size_t name_len)
-{
-    return Thresholds::writeSwitch(action, var_val, var_val_type, var_val_len);
 }
 
 void configureMemory(const ConfigStore &store)

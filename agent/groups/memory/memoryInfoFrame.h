@@ -42,11 +42,6 @@ enum memInfoMagic {
 
 void init_memoryInfo();
 FindVarMethod memInfo_handle;
-WriteMethod write_memoryInfoTh1;
-WriteMethod write_memoryInfoTh2;
-WriteMethod write_memoryInfoTh3;
-WriteMethod write_memoryInfoTh4;
-WriteMethod write_memoryInfoTrapState;
 
 // The thresholds and the switch from the configuration file (0 when absent).
 void configureMemory(const ConfigStore &store);

@@ -70,23 +70,23 @@ u_char *storageInfo_handle(struct variable *vp, oid *name, size_t *length, int e
     const storageInfo &s = Global_storageInfoVal;
     switch (vp->magic) {
     case SI_USAGE_TH1:
-        *write_method = write_storageInfoTh1;
+        *write_method = Thresholds::thresholdWriter<0>;
         storageInfo_long = s.siUsageTh1;
         break;
     case SI_USAGE_TH2:
-        *write_method = write_storageInfoTh2;
+        *write_method = Thresholds::thresholdWriter<1>;
         storageInfo_long = s.siUsageTh2;
         break;
     case SI_USAGE_TH3:
-        *write_method = write_storageInfoTh3;
+        *write_method = Thresholds::thresholdWriter<2>;
         storageInfo_long = s.siUsageTh3;
         break;
     case SI_USAGE_TH4:
-        *write_method = write_storageInfoTh4;
+        *write_method = Thresholds::thresholdWriter<3>;
         storageInfo_long = s.siUsageTh4;
         break;
     case SI_TRAP_ENABLE:
-        *write_method = write_siEnableUsageTraps;
+        *write_method = Thresholds::switchWriter;
         storageInfo_long = s.trapEnable;
         break;
     case SI_NUMBER:
@@ -97,36 +97,6 @@ u_char *storageInfo_handle(struct variable *vp, oid *name, size_t *length, int e
         return nullptr;
     }
     return reinterpret_cast<u_char *>(&storageInfo_long);
-}
-
-int write_storageInfoTh1(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                         oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(0, action, var_val, var_val_type, var_val_len);
-}
-
-int write_storageInfoTh2(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                         oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(1, action, var_val, var_val_type, var_val_len);
-}
-
-int write_storageInfoTh3(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                         oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(2, action, var_val, var_val_type, var_val_len);
-}
-
-int write_storageInfoTh4(int action, u_char *var_val, u_char var_val_type, size_t var_val_len, u_char *statP,
-                         oid *name, size_t name_len)
-{
-    return Thresholds::writeThreshold(3, action, var_val, var_val_type, var_val_len);
-}
-
-int write_siEnableUsageTraps(int action, u_char *var_val, u_char var_val_type, size_t var_val_len,
-                             u_char *statP, oid *name, size_t name_len)
-{
-    return Thresholds::writeSwitch(action, var_val, var_val_type, var_val_len);
 }
 
 void configureStorage(const ConfigStore &store)

@@ -37,11 +37,6 @@ enum storageInfoMagic {
 
 void init_storageInfo();
 FindVarMethod storageInfo_handle;
-WriteMethod write_storageInfoTh1;
-WriteMethod write_storageInfoTh2;
-WriteMethod write_storageInfoTh3;
-WriteMethod write_storageInfoTh4;
-WriteMethod write_siEnableUsageTraps;
 
 // 1 when the four thresholds can stand together (the used ones, not -1,
 // rise strictly from Th1 to Th4), 0 otherwise.
