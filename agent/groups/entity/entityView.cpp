@@ -3,6 +3,8 @@
 // them, and the three registrations that serve them.
 #include "groups/entity/entityView.h"
 
+#include "groups/entity/entityRows.h"
+
 #include "groups/disks/hardDiskObj.h"
 #include "groups/power/powerInfoFrame.h"
 #include "groups/sensors/sensors.h"
@@ -74,6 +76,50 @@ void readSensors(const SensorFamily &family, EntitySensorKind kind, std::vector<
                        std::string(fieldText(row->highHigh)), std::string(fieldText(row->lowLow))});
 }
 
+// The other groups' rows as they are now.
+BoardReading readBoard()
+{
+    BoardReading board;
+    // Set at start-up and never changed afterwards.
+    board.product = std::string(fieldText(sysInfo.moduleId));
+    board.imageVersion = std::string(fieldText(sysInfo.imageVersion));
+    readSensors(temperatureFamily, EntitySensorKind::Temperature, board.sensors);
+    readSensors(voltageFamily, EntitySensorKind::Voltage, board.sensors);
+    readSensors(currentFamily, EntitySensorKind::Current, board.sensors);
+    {
+        SemHold hold(sem_pwr_id);
+        // The inputs are entries once they were read; a reading that fails
+        // later shows them unavailable rather than gone.
+        if (Global_pwrInfoVal.pwrInputsSeen)
+            for (int input = 1; input <= 2; input++)
+                board.powerInputs.push_back({input, Global_pwrInfoVal.pwrInputGood[input - 1]});
+    }
+    {
+        SemHold hold(sem_hdd_id);
+        for (const hdTable_entry *row = Global_hdTable_head; row; row = row->next)
+            board.disks.push_back({row->hdIndex, std::string(fieldText(row->hdManufacturer)),
+                                   std::string(fieldText(row->hdModel)),
+                                   std::string(fieldText(row->hdFirmwareRevision)),
+                                   std::string(fieldText(row->hdSerialNumber))});
+    }
+    return board;
+}
+
+// Rebuilds the rows when they are older than a second; `now` is the
+// agent's uptime in hundredths of a second. The last change time moves when
+// the entries (not their readings) differ from the last build.
+void refreshEntityView(unsigned long now)
+{
+    if (view.built && now - view.readTime < REBUILD_AFTER)
+        return;
+    std::vector<EntityRow> rows = buildEntityRows(readBoard());
+    if (!view.built || entityRowsDiffer(rows, view.rows))
+        view.lastChange = now;
+    view.rows = std::move(rows);
+    view.readTime = now;
+    view.built = true;
+}
+
 const EntityRow *findRow(long index)
 {
     auto it = std::lower_bound(view.rows.begin(), view.rows.end(), index,
@@ -94,7 +140,7 @@ netsnmp_variable_list *nextEntity(bool sensors, void **loop_context, void **data
 {
     auto position = reinterpret_cast<uintptr_t>(*loop_context);
     if (position == 0)
-        entityRows(netsnmp_get_agent_uptime());
+        refreshEntityView(netsnmp_get_agent_uptime());
     while (position < view.rows.size() && sensors && !view.rows[position].sensor)
         position++;
     if (position >= view.rows.size())
@@ -224,64 +270,13 @@ int lastChangeHandler(netsnmp_mib_handler *, netsnmp_handler_registration *, net
 {
     if (reqinfo->mode != MODE_GET)
         return SNMP_ERR_NOERROR;
-    entityRows(netsnmp_get_agent_uptime());
+    refreshEntityView(netsnmp_get_agent_uptime());
     for (netsnmp_request_info *request = requests; request; request = request->next)
         snmp_set_var_typed_integer(request->requestvb, ASN_TIMETICKS, static_cast<long>(view.lastChange));
     return SNMP_ERR_NOERROR;
 }
 
 } // namespace
-
-BoardReading readBoard()
-{
-    BoardReading board;
-    // Set at start-up and never changed afterwards.
-    board.product = std::string(fieldText(sysInfo.moduleId));
-    board.imageVersion = std::string(fieldText(sysInfo.imageVersion));
-    readSensors(temperatureFamily, EntitySensorKind::Temperature, board.sensors);
-    readSensors(voltageFamily, EntitySensorKind::Voltage, board.sensors);
-    readSensors(currentFamily, EntitySensorKind::Current, board.sensors);
-    {
-        SemHold hold(sem_pwr_id);
-        // The inputs are entries once they were read; a reading that fails
-        // later shows them unavailable rather than gone.
-        if (Global_pwrInfoVal.pwrInputsSeen)
-            for (int input = 1; input <= 2; input++)
-                board.powerInputs.push_back({input, Global_pwrInfoVal.pwrInputGood[input - 1]});
-    }
-    {
-        SemHold hold(sem_hdd_id);
-        for (const hdTable_entry *row = Global_hdTable_head; row; row = row->next)
-            board.disks.push_back({row->hdIndex, std::string(fieldText(row->hdManufacturer)),
-                                   std::string(fieldText(row->hdModel)),
-                                   std::string(fieldText(row->hdFirmwareRevision)),
-                                   std::string(fieldText(row->hdSerialNumber))});
-    }
-    return board;
-}
-
-const std::vector<EntityRow> &entityRows(unsigned long now)
-{
-    if (view.built && now - view.readTime < REBUILD_AFTER)
-        return view.rows;
-    std::vector<EntityRow> rows = buildEntityRows(readBoard());
-    if (!view.built || entityRowsDiffer(rows, view.rows))
-        view.lastChange = now;
-    view.rows = std::move(rows);
-    view.readTime = now;
-    view.built = true;
-    return view.rows;
-}
-
-unsigned long entityLastChange()
-{
-    return view.lastChange;
-}
-
-unsigned long entityReadTime()
-{
-    return view.readTime;
-}
 
 void init_entityView()
 {

@@ -10,21 +10,4 @@
 // touches the rows, so they need no lock of their own.
 #pragma once
 
-#include <net-snmp/net-snmp-config.h>
-#include <net-snmp/net-snmp-includes.h>
-#include <net-snmp/agent/net-snmp-agent-includes.h>
-
-#include "groups/entity/entityRows.h"
-
-// The other groups' rows as they are now.
-BoardReading readBoard();
-
-// The rows served, rebuilt when older than a second; `now` is the agent's
-// uptime in hundredths of a second. Moves the last change time when the
-// entries (not their readings) differ from the last build.
-const std::vector<EntityRow> &entityRows(unsigned long now);
-// sysUpTime of the last change of the entries, and of the last rebuild.
-unsigned long entityLastChange();
-unsigned long entityReadTime();
-
 void init_entityView();

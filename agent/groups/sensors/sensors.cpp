@@ -169,16 +169,12 @@ void publishSensorRows(const SensorFamily &family, const std::vector<sensorEntry
 {
     for (const sensorEntry &node : nodes) {
         sensorEntry *row = findSensorRow(family, node.index);
-        if (!row) {
+        if (!row)
             row = createSensorRow(family, node.index, node.name, node.unit, node.value, node.high, node.low, "NULL",
                                   node.state, node.highHigh, node.lowLow, node.level);
-            // Out of memory: the sensor has no row this cycle.
-            if (row) {
-                row->read = node.read;
-                row->milli = node.milli;
-            }
+        // Out of memory: the sensor has no row this cycle.
+        if (!row)
             continue;
-        }
         // The get-time text stays as it is.
         setSensorText(row->name, row->name_len, fieldText(node.name));
         setSensorText(row->unit, row->unit_len, fieldText(node.unit));
